@@ -1,0 +1,9 @@
+#pragma once
+
+// Symbols of the public interface are exported from the shared library;
+// everything else is compiled with hidden visibility.
+#if defined(_WIN32)
+#define QRX_DF_EXPORT
+#else
+#define QRX_DF_EXPORT __attribute__((visibility("default")))
+#endif
