@@ -1,0 +1,99 @@
+#include "executor.hpp"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+namespace sycl::detail {
+
+executor& executor::instance() {
+  // Never destroyed: runtime threads may still be parked on it at exit.
+  static executor* const the_executor = new executor();
+  return *the_executor;
+}
+
+executor::executor() {
+  const char* mode = std::getenv("HOSTSYCL_SCHEDULE");
+  shuffle_ = mode != nullptr && std::strcmp(mode, "shuffle") == 0;
+  rng_.seed(std::random_device{}());
+}
+
+void executor::enqueue(std::shared_ptr<event_impl> command) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ready_.push_back(std::move(command));
+  if (ready_.size() > idle_) std::thread(&executor::worker, this).detach();
+  ready_cv_.notify_one();
+}
+
+std::shared_ptr<event_impl> executor::take_ready() {
+  std::size_t index = 0;
+  if (shuffle_ && ready_.size() > 1) index = std::uniform_int_distribution<std::size_t>(0, ready_.size() - 1)(rng_);
+  auto command = std::move(ready_[index]);
+  ready_.erase(ready_.begin() + static_cast<std::ptrdiff_t>(index));
+  return command;
+}
+
+void executor::worker() {
+  for (;;) {
+    std::shared_ptr<event_impl> command;
+    long delay_us = 0;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++idle_;
+      ready_cv_.wait(lock, [this] { return !ready_.empty(); });
+      --idle_;
+      command = take_ready();
+      if (shuffle_) delay_us = std::uniform_int_distribution<long>(0, 400)(rng_);
+    }
+    if (delay_us > 0) std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+
+    {
+      std::lock_guard<std::mutex> lock(command->mutex);
+      command->status = info::event_command_status::running;
+    }
+    if (command->work) {
+      if (command->kind == command_kind::host_task) {
+        try {
+          command->work();
+        } catch (...) {
+          command->queue->record_error(std::current_exception());
+        }
+      } else {
+        // Kernels and memory operations cannot throw: kernels run noexcept.
+        command->work();
+      }
+    }
+    complete(command);
+  }
+}
+
+void complete(const std::shared_ptr<event_impl>& command) {
+  std::vector<std::shared_ptr<event_impl>> released;
+  std::function<void()> finished_work;
+  {
+    std::lock_guard<std::mutex> lock(command->mutex);
+    command->status = info::event_command_status::complete;
+    released.swap(command->successors);
+    finished_work.swap(command->work);  // captures are released outside the lock
+    command->done.notify_all();
+  }
+  for (auto& successor : released)
+    if (successor->pending.fetch_sub(1) == 1) executor::instance().enqueue(std::move(successor));
+}
+
+void parallel_for_chunks(std::size_t n, const std::function<void(std::size_t, std::size_t)>& body) {
+  if (n == 0) return;
+  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n),
+                    [&body](const tbb::blocked_range<std::size_t>& r) { body(r.begin(), r.end()); });
+}
+
+void event_impl::wait() {
+  std::unique_lock<std::mutex> lock(mutex);
+  done.wait(lock, [this] { return status == info::event_command_status::complete; });
+}
+
+}  // namespace sycl::detail
