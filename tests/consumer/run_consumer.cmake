@@ -1,0 +1,12 @@
+file(REMOVE_RECURSE ${QRX_SCRATCH})
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}")
+  endif()
+endfunction()
+run(${CMAKE_COMMAND} --install ${QRX_BUILD_DIR} --prefix ${QRX_SCRATCH}/prefix)
+run(${CMAKE_COMMAND} -S ${QRX_CONSUMER_SOURCE} -B ${QRX_SCRATCH}/build
+    -DCMAKE_PREFIX_PATH=${QRX_SCRATCH}/prefix -DCMAKE_BUILD_TYPE=Release)
+run(${CMAKE_COMMAND} --build ${QRX_SCRATCH}/build)
+run(${QRX_SCRATCH}/build/consumer)
