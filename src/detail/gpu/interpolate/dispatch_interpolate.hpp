@@ -8,10 +8,17 @@
 namespace velora::qrx::experimental::data_fitting::detail {
 
 // Maps the run-time hints of one interpolate call onto one instantiation of
-// gpu_linear_interpolate / gpu_cubic_interpolate and submits it on `queue`.
-// Validates on the calling thread before anything is submitted (unknown hint
-// values, null arrays, negative nsites, launch ranges of 2^31 work-items or
-// more). Defined for the four (FpType, SplineType) instantiations.
+// gpu_linear_interpolate / gpu_cubic_interpolate and submits it on `queue`:
+// one command group that depends on `dependencies`, one work-item per
+// (function, site) pair. Order d is evaluated when d < der_count and
+// der_indicators[d] == 1; the flags are copied before the call returns.
+// Validates on the calling thread before anything is submitted and throws
+// invalid_argument for an unknown interpolate, site or partition hint (in
+// that order), a negative nsites, or null sites / results when there is work,
+// and sycl::exception (errc::nd_range) for 2^31 work-items or more.
+// nsites = 0 submits a command group without work and writes nothing.
+// Defined for float and double, linear_spline::default_type and
+// cubic_spline::hermite.
 template <typename FpType, typename SplineType>
 sycl::event dispatch_interpolate(sycl::queue& queue, std::int64_t nx, std::int64_t ny, FpType* partitions,
                                  FpType** coeffs, FpType* sites, std::int64_t nsites, FpType* results,

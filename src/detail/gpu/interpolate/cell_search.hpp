@@ -1,0 +1,135 @@
+#pragma once
+
+#include <cstdint>
+
+#include "data_fitting/hints.hpp"
+
+namespace velora::qrx::experimental::data_fitting::detail {
+
+// Cell search: which polynomial piece evaluates a site.
+//
+// The partition has nx >= 2 breakpoints x_0 .. x_{nx-1} and nx - 1 cells;
+// cell i is [x_i, x_{i+1}). non_uniform and quasi_uniform partitions hold the
+// nx breakpoints; a uniform partition holds only a = partitions[0] and
+// b = partitions[1], with x_i = a + i*h, h = (b - a)/(nx - 1).
+//
+//   site x                           | non_uniform | quasi_uniform | uniform
+//   ---------------------------------+-------------+---------------+----------------------------
+//   x < x_0 (also -inf)              | 0           | 0             | 0
+//   x == x_0                         | 0           | 0             | 0
+//   x == x_i, 0 < i < nx - 1         | i           | i             | trunc((x - a)/h): i, or i - 1
+//                                    |             |               | when the quotient rounds below i
+//   x_i < x < x_{i+1}                | i           | i             | trunc((x - a)/h)
+//   x == x_{nx-1}                    | nx - 2      | nx - 2        | nx - 2
+//   x > x_{nx-1} (also +inf)         | nx - 2      | nx - 2        | nx - 2
+//   NaN                              | some cell in [0, nx - 2]
+//   partition not increasing, a >= b | some cell in [0, nx - 2]
+//
+// Every row reads only partitions[0 .. nx-1] (uniform: partitions[0 .. 1]).
+// No floating-point value is converted to an integer before it is known to be
+// in range: NaN, infinite and huge quotients are clamped first.
+//
+// Internally the search yields j in [0, nx], the number of breakpoints not
+// greater than x (the upper-bound position), and the cell is j - 1 clamped to
+// [0, nx - 2]; search_index computes j with exactly that meaning.
+
+// Smallest k in [0, n) with x < p[k], or n; n >= 1. Branch-free bisection:
+// the number of steps depends only on n, and each step is a select, so
+// neighbouring work-items neither diverge nor mispredict.
+template <typename FpType>
+std::int64_t upper_bound_index(const FpType* p, std::int64_t n, FpType x) {
+  const FpType* base = p;
+  std::int64_t len = n;
+  while (len > 1) {
+    const std::int64_t half = len / 2;
+    base = (x < base[half]) ? base : base + half;
+    len -= half;
+  }
+  return (base - p) + ((x < *base) ? 0 : 1);
+}
+
+// Largest k in [0, start] with k == 0 or x >= p[k - 1].
+template <typename FpType>
+std::int64_t walk_down(const FpType* p, std::int64_t start, FpType x) {
+  std::int64_t k = start;
+  while (k > 0 && !(x >= p[k - 1])) --k;
+  return k;
+}
+
+// Smallest k in [start, n) with x < p[k], or n.
+template <typename FpType>
+std::int64_t walk_up(const FpType* p, std::int64_t n, std::int64_t start, FpType x) {
+  std::int64_t k = start;
+  while (k < n && !(x < p[k])) ++k;
+  return k;
+}
+
+// Width of a cell of a uniform partition; the search and cell_origin share it.
+template <typename FpType>
+FpType uniform_cell_width(const FpType* partitions, std::int64_t nx) {
+  return nx >= 2 ? (partitions[1] - partitions[0]) / static_cast<FpType>(nx - 1) : FpType(0);
+}
+
+// trunc(q) + 1 for q in [0, limit), 1 for q <= 0 or NaN, limit + 1 for larger
+// q. The comparisons come first, so the conversion only sees values in range.
+template <typename FpType>
+std::int64_t truncate_plus_one(FpType q, std::int64_t limit) {
+  if (!(q > FpType(0))) return 1;
+  if (!(q < static_cast<FpType>(limit))) return limit + 1;
+  const std::int64_t t = static_cast<std::int64_t>(q);
+  return (t < limit ? t : limit) + 1;
+}
+
+template <partition_hint PH, typename FpType>
+std::int64_t search_index(const FpType* partitions, std::int64_t nx, FpType x) {
+  const FpType* p = partitions;
+  if constexpr (PH == partition_hint::non_uniform) {
+    if (x < p[0]) return 0;
+    if (x > p[nx - 1]) return nx;
+    if (x == p[nx - 1]) return nx - 1;
+    return upper_bound_index(p, nx, x);
+  } else if constexpr (PH == partition_hint::quasi_uniform) {
+    // Guess the cell as if the spacing were even, then walk to the true one.
+    if (x < p[0]) return 0;
+    if (x == p[nx - 1]) return nx - 1;
+    const FpType r = nx >= 2 ? static_cast<FpType>(nx - 1) / (p[nx - 1] - p[0]) : FpType(0);
+    const FpType g = (x - p[0]) * r;
+    const std::int64_t i = truncate_plus_one(g, nx - 1) - 1;  // in [0, nx - 1]
+    if (i + 1 >= nx) return walk_down(p, nx, x);
+    if (x >= p[i + 1]) return walk_up(p, nx, i + 1, x);
+    return walk_down(p, i + 1, x);
+  } else {
+    static_assert(PH == partition_hint::uniform, "unknown partition hint");
+    const FpType a = p[0];
+    if (x == p[1]) return nx - 1;
+    if (x < a) return 0;
+    const FpType h = uniform_cell_width(p, nx);
+    const std::int64_t j = truncate_plus_one((x - a) / h, nx - 1);
+    return j > nx - 1 ? nx : j;
+  }
+}
+
+// The cell of search index j: j - 1, clamped to [0, nx - 2].
+constexpr std::int64_t cell_of_index(std::int64_t j, std::int64_t nx) {
+  std::int64_t cell = j >= 1 ? j - 1 : 0;
+  if (j > nx - 1) cell -= 1;
+  return cell;
+}
+
+// The cell, in [0, nx - 2], whose polynomial evaluates site x.
+template <partition_hint PH, typename FpType>
+std::int64_t find_cell(const FpType* partitions, std::int64_t nx, FpType x) {
+  return cell_of_index(search_index<PH>(partitions, nx, x), nx);
+}
+
+// Left breakpoint of a cell: the point from which the kernels measure a site.
+template <partition_hint PH, typename FpType>
+FpType cell_origin(const FpType* partitions, std::int64_t nx, std::int64_t cell) {
+  if constexpr (PH == partition_hint::uniform) {
+    return uniform_cell_width(partitions, nx) * static_cast<FpType>(cell) + partitions[0];
+  } else {
+    return partitions[cell];
+  }
+}
+
+}  // namespace velora::qrx::experimental::data_fitting::detail

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+namespace velora::qrx::experimental::data_fitting::detail {
+
+// What an interpolation kernel captures by value: plain numbers and USM
+// pointers only. Orders is the number of derivative orders the spline kind
+// has (2 linear, 4 cubic); order d is computed and stored when der_flags[d]
+// is set. coeffs is the spline's pointer cell, read when the kernel runs.
+template <typename FpType, int Orders>
+struct interpolate_args {
+  std::int64_t nsites;
+  const FpType* sites;
+  std::int64_t nx;
+  const FpType* partitions;
+  std::int64_t ny;
+  FpType* const* coeffs;
+  FpType* results;
+  std::int32_t der_count;
+  bool der_flags[Orders];
+};
+
+// Flag d is set when order d is asked for: d < der_count and indicator d is 1.
+// Indicators from der_count on are never read. Filled on the host, so the
+// caller's indicator array may go away once the dispatcher returns.
+template <typename FpType, int Orders>
+void set_derivative_flags(interpolate_args<FpType, Orders>& args, std::int32_t der_count,
+                          const std::int32_t* der_indicators) {
+  for (int d = 0; d < Orders; ++d) args.der_flags[d] = d < der_count && der_indicators[d] == 1;
+}
+
+}  // namespace velora::qrx::experimental::data_fitting::detail

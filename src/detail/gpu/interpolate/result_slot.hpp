@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+#include "data_fitting/hints.hpp"
+
+namespace velora::qrx::experimental::data_fitting::detail {
+
+// Index in the results array of derivative order d of function f at site s,
+// with K slots per (function, site) pair. The slot of an order never depends
+// on which other orders were asked for.
+template <interpolate_hint IH>
+constexpr std::int64_t result_slot(std::int64_t ny, std::int64_t nsites, std::int64_t K, std::int64_t f,
+                                   std::int64_t s, std::int64_t d) {
+  if constexpr (IH == interpolate_hint::funcs_sites_ders) {
+    return (f * nsites + s) * K + d;
+  } else if constexpr (IH == interpolate_hint::funcs_ders_sites) {
+    return (f * K + d) * nsites + s;
+  } else if constexpr (IH == interpolate_hint::sites_funcs_ders) {
+    return (s * ny + f) * K + d;
+  } else {
+    static_assert(IH == interpolate_hint::sites_ders_funcs, "unknown interpolate hint");
+    return (s * K + d) * ny + f;
+  }
+}
+
+}  // namespace velora::qrx::experimental::data_fitting::detail
