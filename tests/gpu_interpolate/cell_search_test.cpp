@@ -28,8 +28,8 @@ std::int64_t host_cell(df::partition_hint ph, const T* p, std::int64_t nx, T x) 
 }
 
 template <typename T>
-std::vector<std::int64_t> device_cells(sycl::queue& q, df::partition_hint ph, const std::vector<T>& p,
-                                       std::int64_t nx, const std::vector<T>& sites) {
+std::vector<std::int64_t> device_cells(sycl::queue& q, df::partition_hint ph, const std::vector<T>& p, std::int64_t nx,
+                                       const std::vector<T>& sites) {
   std::vector<T> coeffs;
   for (std::int64_t k = 0; k < nx - 1; ++k) coeffs.insert(coeffs.end(), {T(0), T(k)});
   device_spline<T> s(q, p, nx, coeffs);
@@ -83,8 +83,11 @@ constexpr T inf = std::numeric_limits<T>::infinity();
 
 TYPED_TEST(CellSearch, LeftOfFirstBreakpointTakesFirstCell) {
   using T = TypeParam;
-  this->expect_cells([](auto) { return std::vector<T>{T(-0.25), T(-1e30), std::numeric_limits<T>::lowest(), -inf<T>}; },
-                     [](auto, auto) { return 0; });
+  this->expect_cells(
+      [](auto) {
+        return std::vector<T>{T(-0.25), T(-1e30), std::numeric_limits<T>::lowest(), -inf<T>};
+      },
+      [](auto, auto) { return 0; });
 }
 
 TYPED_TEST(CellSearch, FirstBreakpointTakesFirstCell) {
@@ -180,8 +183,8 @@ TYPED_TEST(CellSearch, BadPartitionsStayInRangeAndInsideTheArray) {
       const guarded<T> g(given);
       const std::vector<std::int64_t> on_device = device_cells(this->q, ph, given, nx, sites);
       for (std::size_t i = 0; i < sites.size(); ++i) {
-        for (std::int64_t c : {host_cell(ph, g.at_start, nx, sites[i]), host_cell(ph, g.at_end, nx, sites[i]),
-                               on_device[i]}) {
+        for (std::int64_t c :
+             {host_cell(ph, g.at_start, nx, sites[i]), host_cell(ph, g.at_end, nx, sites[i]), on_device[i]}) {
           EXPECT_TRUE(c >= 0 && c <= nx - 2) << "hint " << value_of(ph) << " site " << sites[i] << ": " << c;
         }
       }

@@ -17,7 +17,9 @@ using cubic = df::cubic_spline::hermite;
 constexpr double sentinel = -5.5;
 
 // The spline 1 + 2x on [0, 2], two cells.
-device_spline<double> line(sycl::queue& q) { return device_spline<double>(q, {0, 1, 2}, 3, {1, 2, 3, 2}); }
+device_spline<double> line(sycl::queue& q) {
+  return device_spline<double>(q, {0, 1, 2}, 3, {1, 2, 3, 2});
+}
 
 struct refusal {
   const char* name;
@@ -38,7 +40,8 @@ TEST_P(Refusals, ThrowOnTheCallingThreadAndWriteNothing) {
                                 r.null_results ? nullptr : out.data(), 1, r.ph, r.sh, r.ih);
     ADD_FAILURE() << "no exception";
   } catch (const velora::qrx::invalid_argument& e) {
-    EXPECT_EQ(std::string(e.what()), std::string("velora::qrx::data_fitting::interpolate: invalid argument: ") + r.info);
+    EXPECT_EQ(std::string(e.what()),
+              std::string("velora::qrx::data_fitting::interpolate: invalid argument: ") + r.info);
   }
   q.wait();
   EXPECT_EQ(out.to_vector(), (std::vector<double>{sentinel, sentinel}));
@@ -124,8 +127,8 @@ TEST(Dispatch, IndicatorsMayBeReleasedWhenTheCallReturns) {
   auto ind = std::make_unique<std::int32_t[]>(2);
   ind[0] = 0;
   ind[1] = 1;
-  sycl::event done = dfd::dispatch_interpolate<double, linear>(
-      q, s.nx, 1, s.partition.data(), s.cell.data(), x.data(), 1, out.data(), 2, ind.get(), {dep}, 1, 1, 16);
+  sycl::event done = dfd::dispatch_interpolate<double, linear>(q, s.nx, 1, s.partition.data(), s.cell.data(), x.data(),
+                                                               1, out.data(), 2, ind.get(), {dep}, 1, 1, 16);
   ind[0] = ind[1] = 0;
   ind.reset();
   done.wait();

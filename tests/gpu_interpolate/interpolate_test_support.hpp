@@ -83,6 +83,8 @@ sycl::event interpolate(sycl::queue& q, const device_spline<T>& s, std::int64_t 
                                             ind.count, ind.flags, deps, ph, sh, ih);
 }
 
-inline sycl::queue gpu_queue() { return sycl::queue{sycl::gpu_selector_v}; }
+inline sycl::queue gpu_queue() {
+  return sycl::queue{sycl::gpu_selector_v};
+}
 
 }  // namespace qrx_test

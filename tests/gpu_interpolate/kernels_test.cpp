@@ -32,10 +32,14 @@ std::pair<long double, long double> derivative(const T* c, int m, int d, long do
 std::int64_t slot(df::interpolate_hint ih, std::int64_t ny, std::int64_t n, std::int64_t K, std::int64_t f,
                   std::int64_t s, std::int64_t d) {
   switch (ih) {
-    case df::interpolate_hint::funcs_sites_ders: return (f * n + s) * K + d;
-    case df::interpolate_hint::funcs_ders_sites: return (f * K + d) * n + s;
-    case df::interpolate_hint::sites_funcs_ders: return (s * ny + f) * K + d;
-    case df::interpolate_hint::sites_ders_funcs: return (s * K + d) * ny + f;
+    case df::interpolate_hint::funcs_sites_ders:
+      return (f * n + s) * K + d;
+    case df::interpolate_hint::funcs_ders_sites:
+      return (f * K + d) * n + s;
+    case df::interpolate_hint::sites_funcs_ders:
+      return (s * ny + f) * K + d;
+    case df::interpolate_hint::sites_ders_funcs:
+      return (s * K + d) * ny + f;
   }
   return -1;
 }
@@ -81,8 +85,9 @@ class Kernels : public ::testing::Test {
     interpolate<T, Kind>(q, s, ny, x.data(), n, out.data(), mask, value_of(ph), value_of(sh), value_of(ih)).wait();
     std::vector<T> want(ny * n * K + 1, sentinel), tol(want.size(), 0);
     for (std::int64_t k = 0; k < n; ++k) {
-      const T site = sh == df::site_hint::uniform ? (given[1] - given[0]) / T(std::max<std::int64_t>(n - 1, 1)) * T(k) + given[0]
-                                                  : given[k];
+      const T site = sh == df::site_hint::uniform
+                         ? (given[1] - given[0]) / T(std::max<std::int64_t>(n - 1, 1)) * T(k) + given[0]
+                         : given[k];
       std::int64_t cell = 0;
       while (cell < nx - 2 && site >= breakpoint(ph, cell + 1)) ++cell;
       const long double t = (long double)site - breakpoint(ph, cell);
@@ -94,7 +99,8 @@ class Kernels : public ::testing::Test {
           const auto [v1, bound1] = derivative(c, m, d + 1, t);
           const std::int64_t i = slot(ih, ny, n, K, f, k, d);
           want[i] = T(v);
-          tol[i] = 64 * std::numeric_limits<T>::epsilon() * (bound + bound1 * (std::fabs(site) + std::fabs(breakpoint(ph, cell))));
+          tol[i] = 64 * std::numeric_limits<T>::epsilon() *
+                   (bound + bound1 * (std::fabs(site) + std::fabs(breakpoint(ph, cell))));
         }
       }
     }

@@ -12,9 +12,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // interpolation kernel can run safely. Tests in this order: the interpolate,
 // site and partition hints against the instantiated lists, a negative nsites,
 // then null arrays when there is work to do (nsites = 0 may pass nulls).
-inline void check_interpolate_arguments(std::int64_t part_hint, std::int64_t site_hint_value,
-                                        std::int64_t interp_hint, std::int64_t nsites, std::int64_t ny,
-                                        const void* sites, const void* results) {
+inline void check_interpolate_arguments(std::int64_t part_hint, std::int64_t site_hint_value, std::int64_t interp_hint,
+                                        std::int64_t nsites, std::int64_t ny, const void* sites, const void* results) {
   auto refuse = [](const char* info) { throw velora::qrx::invalid_argument("data_fitting", "interpolate", info); };
   if (!interpolate_hint_list::contains(static_cast<interpolate_hint>(interp_hint))) refuse("invalid interpolate hint");
   if (!site_hint_list::contains(static_cast<site_hint>(site_hint_value))) refuse("invalid site hint");

@@ -32,8 +32,7 @@ inline constexpr int spline_orders = is_linear_spline<SplineType> ? 2 : 4;
 // Calls f(ih, sh, ph) with the three hints as std::integral_constant. Every
 // accepted combination reaches f exactly once; the lists are the dispatch table.
 template <typename F>
-void select_interpolate_kernel(std::int64_t interp_hint, std::int64_t site_hint_value, std::int64_t part_hint,
-                               F&& f) {
+void select_interpolate_kernel(std::int64_t interp_hint, std::int64_t site_hint_value, std::int64_t part_hint, F&& f) {
   select(interpolate_hint_list{}, static_cast<interpolate_hint>(interp_hint), [&](auto ih) {
     select(site_hint_list{}, static_cast<site_hint>(site_hint_value), [&](auto sh) {
       select(partition_hint_list{}, static_cast<partition_hint>(part_hint), [&](auto ph) { f(ih, sh, ph); });

@@ -29,8 +29,7 @@ struct derivative_factors {
 // t = x - x_cell. Each flagged order is a Horner form in t; orders 4 and up
 // do not exist and are never written.
 template <interpolate_hint IH, site_hint SH, partition_hint PH, typename FpType>
-void cubic_interpolate_at(const interpolate_args<FpType, 4>& a, const derivative_factors<FpType>& m,
-                          std::int64_t k) {
+void cubic_interpolate_at(const interpolate_args<FpType, 4>& a, const derivative_factors<FpType>& m, std::int64_t k) {
   const std::int64_t f = k / a.nsites;
   const std::int64_t s = k % a.nsites;
   const FpType x = site_at<SH>(a.sites, a.nsites, s);

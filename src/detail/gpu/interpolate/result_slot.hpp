@@ -10,8 +10,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // with K slots per (function, site) pair. The slot of an order never depends
 // on which other orders were asked for.
 template <interpolate_hint IH>
-constexpr std::int64_t result_slot(std::int64_t ny, std::int64_t nsites, std::int64_t K, std::int64_t f,
-                                   std::int64_t s, std::int64_t d) {
+constexpr std::int64_t result_slot(std::int64_t ny, std::int64_t nsites, std::int64_t K, std::int64_t f, std::int64_t s,
+                                   std::int64_t d) {
   if constexpr (IH == interpolate_hint::funcs_sites_ders) {
     return (f * nsites + s) * K + d;
   } else if constexpr (IH == interpolate_hint::funcs_ders_sites) {
