@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstring>
 #include <iterator>
 #include <new>
 #include <numeric>
@@ -147,33 +146,6 @@ TEST(HostTasks, RunWithOrWithoutAnInteropHandle) {
   q.wait();
   EXPECT_EQ(p[0] + p[1], 3);
   sycl::free(p, q);
-}
-
-TEST(Transfers, MatchTheHostLibraryOnUnalignedSpans) {
-  constexpr std::size_t bytes = 1031;
-  sycl::queue q;
-  auto* dev = sycl::malloc_device<unsigned char>(bytes, q);
-  std::vector<unsigned char> src(bytes), back(bytes), expected(bytes, 0x33);
-  for (std::size_t i = 0; i < bytes; ++i) src[i] = static_cast<unsigned char>(i * 37 + 11);
-  q.memset(dev, 0x33, bytes).wait();
-  q.memcpy(dev + 3, src.data() + 5, 517).wait();
-  q.memset(dev + 700, 0xC4, 101).wait();
-  q.copy(dev, back.data(), bytes).wait();
-  std::memcpy(expected.data() + 3, src.data() + 5, 517);
-  std::memset(expected.data() + 700, 0xC4, 101);
-  EXPECT_EQ(back, expected);
-
-  struct pattern {
-    double d;
-    int i;
-  };
-  auto* patterns = sycl::malloc_shared<pattern>(38, q);
-  patterns[37] = {-1.0, -1};
-  q.fill(patterns, pattern{2.5, 9}, 37).wait();
-  EXPECT_TRUE(std::all_of(patterns, patterns + 37, [](const pattern& p) { return p.d == 2.5 && p.i == 9; }));
-  EXPECT_EQ(patterns[37].i, -1);
-  sycl::free(dev, q);
-  sycl::free(patterns, q);
 }
 
 }  // namespace
