@@ -1,0 +1,214 @@
+#ifndef QRX_DF_KERNELS_DF_KERNELS_H
+#define QRX_DF_KERNELS_DF_KERNELS_H
+
+/* The CPU data-fitting kernel library: its task type, status codes, argument
+ * values and the 26 kernel functions. Callers that load the library at run
+ * time include this header for the types only and look the functions up by
+ * name. Every kernel returns a status (0 on success) and never throws. */
+
+#include <stdint.h>
+
+#include "qrx_lumo_thread/threader.h"
+
+#if defined(_WIN32)
+#define QRX_DF_KERNEL_API
+#else
+#define QRX_DF_KERNEL_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A task: one partition, ny functions over it and their spline. Created by a
+ * new-task kernel, released by qrx_df_kernel_DeleteTask. */
+typedef struct qrx_df_task qrx_df_task;
+
+/* The threader entry points, handed to the kernels that run parallel work.
+ * The block holds the same five entry points three times; the kernels use
+ * entries[0]. A null block makes the kernels run serially. */
+typedef struct qrx_df_threader_entries {
+  qrx_serv_threader_for_t* threader_for;
+  qrx_serv_threader_for_ordered_t* threader_for_ordered;
+  qrx_serv_threader_sections_t* threader_sections;
+  qrx_serv_threader_ordered_t* threader_ordered;
+  qrx_serv_threader_get_num_threads_limit_t* get_num_threads_limit;
+} qrx_df_threader_entries;
+
+typedef struct qrx_df_threader_block {
+  qrx_df_threader_entries entries[3];
+} qrx_df_threader_block;
+
+/* Statuses. */
+#define QRX_DF_STATUS_OK 0
+#define QRX_DF_STATUS_NULL_TASK (-1000)
+#define QRX_DF_STATUS_BAD_ALLOC (-1001)         /* memory could not be allocated */
+#define QRX_DF_STATUS_BAD_METHOD (-1002)        /* unknown format or method */
+#define QRX_DF_STATUS_BAD_TYPE (-1003)          /* interpolation type asks for nothing known */
+#define QRX_DF_STATUS_NO_FUNCTIONS (-1008)      /* function values missing */
+#define QRX_DF_STATUS_BAD_FUNCTION_HINT (-1009)
+#define QRX_DF_STATUS_BAD_ORDER (-1010)         /* spline order not handled by this kernel */
+#define QRX_DF_STATUS_BAD_SPLINE_TYPE (-1011)   /* spline type not handled by this kernel */
+#define QRX_DF_STATUS_BAD_IC_TYPE (-1012)       /* internal-condition type */
+#define QRX_DF_STATUS_NO_IC (-1013)             /* internal conditions missing */
+#define QRX_DF_STATUS_NO_COEFFS (-1016)         /* coefficient storage missing */
+#define QRX_DF_STATUS_NOT_PERIODIC (-1018)      /* end values of a function differ beyond rounding */
+#define QRX_DF_STATUS_BAD_NSITES (-1021)        /* negative number of sites */
+#define QRX_DF_STATUS_NO_SITES (-1022)
+#define QRX_DF_STATUS_BAD_SITE_HINT (-1023)
+#define QRX_DF_STATUS_BAD_DER_ORDERS (-1024)    /* derivative orders given without a positive count */
+#define QRX_DF_STATUS_BAD_DER_COUNT (-1025)     /* negative count, or a count without orders */
+#define QRX_DF_STATUS_NO_RESULTS (-1027)
+#define QRX_DF_STATUS_NO_CELLS (-1029)          /* cells asked for or given, but no cell array */
+/* The construction method exists in the interface but this kernel library
+ * does not compute it (quadratic, default cubic, natural cubic, Bessel, Akima
+ * and Hyman). Nothing is written. */
+#define QRX_DF_STATUS_METHOD_NOT_PROVIDED (-1100)
+#define QRX_DF_STATUS_WRONG_PRECISION (-1101)   /* a float kernel on a double task or back */
+#define QRX_DF_STATUS_BAD_PARTITION_HINT (-1102)
+#define QRX_DF_STATUS_BAD_NX (-1103)            /* fewer breakpoints than the spline needs */
+#define QRX_DF_STATUS_NO_PARTITION (-1104)
+#define QRX_DF_STATUS_BAD_NY (-1105)            /* negative, or too many functions or results to address */
+#define QRX_DF_STATUS_BAD_BC_TYPE (-1106)       /* boundary-condition kind */
+#define QRX_DF_STATUS_NO_BC_VALUES (-1107)      /* the kind needs boundary values that are missing */
+#define QRX_DF_STATUS_BAD_COEFF_HINT (-1108)
+#define QRX_DF_STATUS_BAD_ATTRIBUTE (-1109)     /* unknown attribute, or a value it cannot take */
+#define QRX_DF_STATUS_BAD_RESULT_HINT (-1110)
+#define QRX_DF_STATUS_BAD_ARGUMENT (-1111)      /* an argument that must be 0 or 1 is not */
+
+/* Attributes of qrx_df_kernel_iEditVal. */
+#define QRX_DF_ATTR_NY 16          /* number of functions (>= 0) */
+#define QRX_DF_ATTR_SKIP_CHECKS 32 /* non-zero: callers may skip their argument checks */
+
+/* Partition hints. */
+#define QRX_DF_PARTITION_NON_UNIFORM 1
+#define QRX_DF_PARTITION_QUASI_UNIFORM 2
+#define QRX_DF_PARTITION_UNIFORM 4 /* the partition holds only its two ends */
+
+/* Function-value layouts (function j at breakpoint i). */
+#define QRX_DF_FUNCTIONS_DEFAULT 0    /* same as row-major */
+#define QRX_DF_FUNCTIONS_ROW_MAJOR 16 /* functions[j*nx + i] */
+#define QRX_DF_FUNCTIONS_COL_MAJOR 32 /* functions[i*ny + j] */
+
+/* Coefficient layout: coeffs[(j*(nx - 1) + k)*order + q]. */
+#define QRX_DF_COEFFS_ROW_MAJOR 16
+
+/* Spline orders and types. */
+#define QRX_DF_ORDER_LINEAR 2
+#define QRX_DF_ORDER_QUADRATIC 3
+#define QRX_DF_ORDER_CUBIC 4
+#define QRX_DF_CUBIC_DEFAULT 0
+#define QRX_DF_CUBIC_NATURAL 2
+#define QRX_DF_CUBIC_HERMITE 3
+#define QRX_DF_CUBIC_BESSEL 4
+#define QRX_DF_CUBIC_AKIMA 5
+#define QRX_DF_CUBIC_HYMAN 9
+
+/* Internal-condition type of Hermite splines: first derivatives at the
+ * interior breakpoints, shared by all functions. */
+#define QRX_DF_IC_FIRST_DERIVATIVES 1
+
+/* Boundary-condition kinds (bits, combined with |). Hermite construction
+ * takes 0, 1, 2, 4|8, 8|16, 4|32, 16|32, 64 and 128; with 0, 1 and 128 the end
+ * cells are quadratics. Boundary values: left value first, right value second. */
+#define QRX_DF_BC_1 1
+#define QRX_DF_BC_FREE_END 2
+#define QRX_DF_BC_FIRST_LEFT 4
+#define QRX_DF_BC_FIRST_RIGHT 8
+#define QRX_DF_BC_SECOND_LEFT 16
+#define QRX_DF_BC_SECOND_RIGHT 32
+#define QRX_DF_BC_PERIODIC 64 /* the left value is the first derivative at both ends */
+#define QRX_DF_BC_128 128
+
+/* Interpolation: type bits, method, site hints, result layouts. The cells
+ * written or read are search indices j in [0, nx]: the number of breakpoints
+ * not greater than the site (nx - 1 at the last breakpoint); the polynomial of
+ * cell min(max(j - 1, 0), nx - 2) evaluates the site. */
+#define QRX_DF_INTERP_VALUES 1     /* values and derivatives */
+#define QRX_DF_INTERP_CELLS 2      /* search indices into `cells` */
+#define QRX_DF_INTERP_FROM_CELLS 4 /* values and derivatives from the indices in `cells` */
+#define QRX_DF_METHOD_STANDARD 1
+#define QRX_DF_SITES_DEFAULT 0 /* same as non-uniform */
+#define QRX_DF_SITES_NON_UNIFORM 1
+#define QRX_DF_SITES_UNIFORM 4 /* the sites array holds the first and the last site */
+#define QRX_DF_SITES_SORTED 64 /* ascending sites; unsorted input still gives correct results */
+#define QRX_DF_RESULTS_FUNCS_SITES_DERS 16  /* results[(f*nsites + s)*K + d] */
+#define QRX_DF_RESULTS_FUNCS_DERS_SITES 32  /* results[(f*K + d)*nsites + s] */
+#define QRX_DF_RESULTS_SITES_FUNCS_DERS 256 /* results[(s*ny + f)*K + d] */
+#define QRX_DF_RESULTS_SITES_DERS_FUNCS 512 /* results[(s*K + d)*ny + f] */
+
+/* Task management. `record_version` must be 1. The partition, function and
+ * coefficient arrays are used in place and must outlive the task; the
+ * partition is read when the task is created (a non-uniform partition is
+ * indexed for the cell search then). */
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_DeleteTask(qrx_df_task** task);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_sNewTask1D(qrx_df_task** task, int64_t nx, const float* partition,
+                                                   int64_t partition_hint, int64_t ny, const float* functions,
+                                                   int64_t function_hint, int64_t record_version);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_dNewTask1D(qrx_df_task** task, int64_t nx, const double* partition,
+                                                   int64_t partition_hint, int64_t ny, const double* functions,
+                                                   int64_t function_hint, int64_t record_version);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_iEditVal(qrx_df_task* task, int64_t attribute, int64_t value);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_sEditPPSpline1D(qrx_df_task* task, int64_t order, int64_t type,
+                                                        int64_t bc_type, const float* bc_values, int64_t ic_type,
+                                                        const float* internal_conditions, float* coeffs,
+                                                        int64_t coeff_hint);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_dEditPPSpline1D(qrx_df_task* task, int64_t order, int64_t type,
+                                                        int64_t bc_type, const double* bc_values, int64_t ic_type,
+                                                        const double* internal_conditions, double* coeffs,
+                                                        int64_t coeff_hint);
+
+/* Construction: format and method must be 0. */
+#define QRX_DF_DECLARE_CONSTRUCT(name) \
+  QRX_DF_KERNEL_API int32_t name(qrx_df_task* task, int64_t format, int64_t method, \
+                                 const qrx_df_threader_block* threader)
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFLinearSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFQuadraticSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFDefaultCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFNaturalCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFHermiteCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFBesselCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFHymanCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFAkimaCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFLinearSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFQuadraticSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFDefaultCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFNaturalCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFHermiteCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFBesselCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFHymanCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFAkimaCubicSpline1D);
+#undef QRX_DF_DECLARE_CONSTRUCT
+
+/* Interpolation. der_indicators holds der_count entries; order d is computed
+ * when entry d is non-zero (orders 0-1 of linear, 0-3 of cubic splines), and
+ * results has der_count slots per (function, site). data_hint must be 0 and
+ * the eight reserved arguments null. */
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_sDFInterpolate1D(
+    qrx_df_task* task, int64_t type, int64_t method, int64_t nsites, const float* sites, int64_t site_hint,
+    int64_t der_count, const int64_t* der_indicators, int64_t data_hint, float* results, int64_t result_hint,
+    int64_t* cells, const void* reserved0, const void* reserved1, const void* reserved2, const void* reserved3,
+    const void* reserved4, const void* reserved5, const void* reserved6, const void* reserved7,
+    const qrx_df_threader_block* threader);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_dDFInterpolate1D(
+    qrx_df_task* task, int64_t type, int64_t method, int64_t nsites, const double* sites, int64_t site_hint,
+    int64_t der_count, const int64_t* der_indicators, int64_t data_hint, double* results, int64_t result_hint,
+    int64_t* cells, const void* reserved0, const void* reserved1, const void* reserved2, const void* reserved3,
+    const void* reserved4, const void* reserved5, const void* reserved6, const void* reserved7,
+    const qrx_df_threader_block* threader);
+
+/* Cell search only: writes the search index of every site into cells. */
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_sDFSearch1D(qrx_df_task* task, int64_t method, int64_t nsites,
+                                                    const float* sites, int64_t site_hint, int64_t data_hint,
+                                                    int64_t* cells, const void* reserved0, const void* reserved1,
+                                                    const qrx_df_threader_block* threader);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_dDFSearch1D(qrx_df_task* task, int64_t method, int64_t nsites,
+                                                    const double* sites, int64_t site_hint, int64_t data_hint,
+                                                    int64_t* cells, const void* reserved0, const void* reserved1,
+                                                    const qrx_df_threader_block* threader);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,161 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+
+namespace qrx_df {
+
+// Cell search. For a site x the search index j in [0, nx] is the number of
+// breakpoints not greater than x, with the end rules of the table; the cell
+// whose polynomial evaluates x is min(max(j - 1, 0), nx - 2).
+//
+//   site x                        | j, listed partition | j, uniform partition (a, b)
+//   ------------------------------+---------------------+----------------------------------
+//   x < x_0                       | 0                   | 0
+//   x_0 <= x < x_{nx-1}           | #{i : x_i <= x}     | trunc((x - a)/h) + 1, h = (b - a)/(nx - 1)
+//   x == x_{nx-1}                 | nx - 1              | nx - 1
+//   x > x_{nx-1}                  | nx                  | nx
+//   NaN                           | nx                  | 1
+//   partition not increasing      | some j in [0, nx]   | some j in [0, nx]
+//
+// Floating-point values are compared before any conversion to an integer, so
+// NaN, infinite and huge sites never reach a conversion out of range, and no
+// read leaves the arrays.
+
+constexpr std::int64_t cell_of_index(std::int64_t j, std::int64_t nx) {
+  const std::int64_t cell = j - 1;
+  return cell < 0 ? 0 : (cell > nx - 2 ? nx - 2 : cell);
+}
+
+// The uniform partition [a, b] with nx breakpoints.
+template <typename T>
+struct uniform_partition {
+  T a;
+  T b;
+  T h;  // (b - a)/(nx - 1), the cell width
+  std::int64_t nx;
+
+  uniform_partition(T a_, T b_, std::int64_t nx_)
+      : a(a_), b(b_), h((b_ - a_) / static_cast<T>(nx_ - 1)), nx(nx_) {}
+
+  std::int64_t index(T x) const {
+    if (x == b) return nx - 1;
+    if (x < a) return 0;
+    const T q = (x - a) / h;
+    if (!(q > T(0))) return 1;
+    if (!(q < static_cast<T>(nx - 1))) return nx;
+    const auto t = static_cast<std::int64_t>(q);  // q in (0, nx - 1): in range
+    return t < nx - 1 ? t + 1 : nx;
+  }
+
+  T origin(std::int64_t cell) const { return h * static_cast<T>(cell) + a; }
+};
+
+// Index of a listed partition for constant-time searches: the range [x_0,
+// x_{nx-1}) is cut into equal buckets, and first[b] counts the breakpoints in
+// the buckets before b. Bucket numbers are computed by the same monotone
+// function for breakpoints and sites, so every breakpoint of an earlier bucket
+// is below a site of bucket b and every one of a later bucket above it: j is
+// first[b] plus the breakpoints of bucket b that are not above x, found by a
+// bisection of fixed length over at most `span` - 1 candidates. The breakpoint
+// copy has sentinels: xp[-1] = -inf and +inf from xp[nx] on.
+template <typename T>
+struct search_table {
+  std::int64_t nx;
+  std::int64_t nbuckets;
+  T x0;
+  T xl;
+  T bucket_scale;      // nbuckets / (xl - x0), or 0 when that is not finite and positive
+  std::int64_t span;   // power of two above the largest bucket occupancy
+  std::int64_t* first; // nbuckets entries
+  T* xp;               // nx breakpoints, xp[-1] and span + 1 entries after them are sentinels
+  void* storage;
+
+  std::int64_t bucket(T x) const {
+    const T u = (x - x0) * bucket_scale;
+    if (!(u > T(0))) return 0;
+    if (!(u < static_cast<T>(nbuckets - 1))) return nbuckets - 1;
+    const auto b = static_cast<std::int64_t>(u);
+    return b < nbuckets - 1 ? b : nbuckets - 1;
+  }
+
+  // The search index of x.
+  std::int64_t index(T x) const {
+    if (!(x >= x0)) return x < x0 ? 0 : nx;  // below, or NaN
+    if (!(x < xl)) return x == xl ? nx - 1 : nx;
+    std::int64_t j = first[bucket(x)];
+    for (std::int64_t half = span / 2; half > 0; half /= 2) j += (xp[j + half - 1] <= x) ? half : 0;
+    return j < nx ? j : nx;  // only a partition that is not increasing gets past nx
+  }
+
+  // The search index of x, given that of an earlier site (sorted sites take
+  // the first or second test almost always).
+  std::int64_t index_from(T x, std::int64_t previous) const {
+    std::int64_t j = previous;
+    if (xp[j - 1] <= x && x < xp[j]) {
+    } else if (xp[j] <= x && x < xp[j + 1]) {
+      ++j;
+    } else {
+      return index(x);
+    }
+    return x == xl ? nx - 1 : j;
+  }
+};
+
+// Builds the index of the nx >= 2 breakpoints x; null when out of memory.
+template <typename T>
+search_table<T>* make_search_table(const T* x, std::int64_t nx) {
+  auto* table = static_cast<search_table<T>*>(std::calloc(1, sizeof(search_table<T>)));
+  if (table == nullptr) return nullptr;
+  table->nx = nx;
+  table->nbuckets = nx;
+  table->x0 = x[0];
+  table->xl = x[nx - 1];
+  const T scale = static_cast<T>(nx) / (table->xl - table->x0);
+  table->bucket_scale = (scale > T(0) && scale < std::numeric_limits<T>::infinity()) ? scale : T(0);
+
+  // Counts per bucket, kept in `first` until turned into prefix sums.
+  auto* first = static_cast<std::int64_t*>(std::calloc(static_cast<std::size_t>(nx), sizeof(std::int64_t)));
+  if (first == nullptr) {
+    std::free(table);
+    return nullptr;
+  }
+  table->first = first;
+  for (std::int64_t i = 0; i < nx; ++i) ++first[table->bucket(x[i])];
+  std::int64_t most = 0;
+  std::int64_t before = 0;
+  for (std::int64_t b = 0; b < nx; ++b) {
+    const std::int64_t count = first[b];
+    most = count > most ? count : most;
+    first[b] = before;
+    before += count;
+  }
+  std::int64_t span = 1;
+  while (span <= most) span *= 2;
+  table->span = span;
+
+  const std::int64_t entries = nx + span + 2;
+  auto* xp = static_cast<T*>(std::malloc(static_cast<std::size_t>(entries) * sizeof(T)));
+  if (xp == nullptr) {
+    std::free(first);
+    std::free(table);
+    return nullptr;
+  }
+  table->storage = xp;
+  table->xp = xp + 1;
+  xp[0] = -std::numeric_limits<T>::infinity();
+  for (std::int64_t i = 0; i < nx; ++i) table->xp[i] = x[i];
+  for (std::int64_t i = nx; i < entries - 1; ++i) table->xp[i] = std::numeric_limits<T>::infinity();
+  return table;
+}
+
+template <typename T>
+void free_search_table(search_table<T>* table) {
+  if (table == nullptr) return;
+  std::free(table->storage);
+  std::free(table->first);
+  std::free(table);
+}
+
+}  // namespace qrx_df
