@@ -1,0 +1,421 @@
+// The kernel library driven end to end through the front-end: coefficients
+// checked against interpolation, slope and boundary conditions, polynomial
+// reproduction, and interpolation against a plain host reference.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "detail/cpu_impl/df_frontend.hpp"
+#include "qrx_df_kernels/df_kernels.h"
+
+namespace df = velora::qrx::experimental::data_fitting::detail;
+
+namespace {
+
+template <typename T>
+T tolerance(T magnitude, T ulps = 256) {
+  return ulps * std::numeric_limits<T>::epsilon() * std::max(T(1), std::fabs(magnitude));
+}
+
+// A partition, ny functions sampled on it, and a task built from them.
+template <typename T>
+struct spline_case {
+  std::int64_t nx = 0;
+  std::int64_t ny = 0;
+  std::int64_t part_hint = 1;
+  std::int64_t func_hint = 16;
+  std::int64_t order = 4;
+  std::vector<T> x;          // every breakpoint
+  std::vector<T> partition;  // as handed over: two ends for a uniform partition
+  std::vector<T> values;     // in the layout of func_hint
+  std::vector<T> ic;
+  std::vector<T> coeffs;
+  df::task_record* task = nullptr;
+
+  spline_case(std::int64_t nx_, std::int64_t ny_, std::int64_t part_hint_, std::int64_t func_hint_,
+              T (*f)(std::int64_t, T), T lo = T(-1.5), T hi = T(2.5))
+      : nx(nx_), ny(ny_), part_hint(part_hint_), func_hint(func_hint_), x(nx_) {
+    const T h = (hi - lo) / static_cast<T>(nx - 1);
+    for (std::int64_t i = 0; i < nx; ++i) {
+      // Uniform breakpoints as the kernels place them; others uneven.
+      x[i] = part_hint == 4 ? h * static_cast<T>(i) + lo
+                            : lo + (hi - lo) * (T(i) + T(0.3) * std::sin(T(i))) / T(nx - 1 + 0.3 * std::sin(nx - 1.0));
+    }
+    x[nx - 1] = hi;
+    partition = part_hint == 4 ? std::vector<T>{lo, hi} : x;
+    values.resize(static_cast<std::size_t>(nx * ny));
+    for (std::int64_t j = 0; j < ny; ++j) {
+      for (std::int64_t i = 0; i < nx; ++i) values[func_hint == 32 ? i * ny + j : j * nx + i] = f(j, x[i]);
+    }
+    ic.assign(static_cast<std::size_t>(nx - 2), T(0));
+  }
+  ~spline_case() {
+    if (task != nullptr) df::df_delete_task(&task);
+  }
+  T y(std::int64_t j, std::int64_t i) const { return values[func_hint == 32 ? i * ny + j : j * nx + i]; }
+  const T* cell(std::int64_t j, std::int64_t k) const { return coeffs.data() + (j * (nx - 1) + k) * order; }
+
+  std::int32_t construct(std::int64_t order_, std::int64_t bc = 0, std::vector<T> bc_values = {0, 0}) {
+    order = order_;
+    coeffs.assign(static_cast<std::size_t>((nx - 1) * ny * order), T(0));
+    if (std::int32_t s = df::df_new_task_1d<T>(&task, nx, partition.data(), part_hint, ny, values.data(), func_hint);
+        s != 0) {
+      return s;
+    }
+    if (std::int32_t s = df::df_edit_pp_spline_1d<T>(task, order, order == 4 ? 3 : 0, bc, bc_values.data(), 1,
+                                                      ic.data(), coeffs.data(), 16);
+        s != 0) {
+      return s;
+    }
+    return df::df_construct_1d<T>(task, 0, 0);
+  }
+
+  // Derivative d of the piece of function j on cell k at offset t.
+  T piece(std::int64_t j, std::int64_t k, T t, int d) const {
+    const T* c = cell(j, k);
+    T sum = 0;
+    for (std::int64_t q = order - 1; q >= d; --q) {
+      T factor = 1;
+      for (int m = 0; m < d; ++m) factor *= T(q - m);
+      sum = sum * t + factor * c[q];
+    }
+    return sum;
+  }
+};
+
+template <typename T>
+T waves(std::int64_t j, T x) {
+  return std::sin(T(1.3) * x + T(j)) + T(0.2) * T(j) * x;
+}
+// Period 4, the length of the default partition, so periodic conditions hold.
+template <typename T>
+T periodic_waves(std::int64_t j, T x) {
+  return static_cast<T>(std::sin(1.5707963267948966 * static_cast<double>(x) + static_cast<double>(j)));
+}
+template <typename T>
+T cubic(std::int64_t j, T x) {
+  return T(1) - T(2) * x + T(0.5 + j) * x * x + T(0.25) * x * x * x;
+}
+template <typename T>
+T cubic_slope(T x) {
+  return T(-2) + T(1) * x + T(0.75) * x * x;
+}
+
+template <typename T>
+class KernelNumerics : public ::testing::Test {};
+using precisions = ::testing::Types<float, double>;
+TYPED_TEST_SUITE(KernelNumerics, precisions);
+
+TYPED_TEST(KernelNumerics, LinearCoefficientsInterpolateTheValues) {
+  using T = TypeParam;
+  for (std::int64_t part_hint : {1, 2, 4}) {
+    for (std::int64_t func_hint : {16, 32}) {
+      spline_case<T> s(9, 3, part_hint, func_hint, waves<T>);
+      ASSERT_EQ(s.construct(2), 0);
+      for (std::int64_t j = 0; j < s.ny; ++j) {
+        for (std::int64_t k = 0; k + 1 < s.nx; ++k) {
+          EXPECT_EQ(s.cell(j, k)[0], s.y(j, k));
+          EXPECT_NEAR(s.piece(j, k, s.x[k + 1] - s.x[k], 0), s.y(j, k + 1), tolerance(s.y(j, k + 1)));
+        }
+      }
+    }
+  }
+}
+
+// Every accepted boundary kind: values and slopes at all breakpoints, and
+// the kind's condition at each end.
+TYPED_TEST(KernelNumerics, HermiteCoefficientsMeetEveryCondition) {
+  using T = TypeParam;
+  const T left = T(0.7);
+  const T right = T(-1.1);
+  for (std::int64_t bc : {0, 1, 2, 12, 24, 36, 48, 64, 128}) {
+    for (std::int64_t part_hint : {1, 2, 4}) {
+      for (std::int64_t func_hint : {16, 32}) {
+        SCOPED_TRACE(::testing::Message() << "bc " << bc << " partition " << part_hint << " layout " << func_hint);
+        spline_case<T> s(8, 2, part_hint, func_hint, periodic_waves<T>);
+        for (std::size_t i = 0; i < s.ic.size(); ++i) s.ic[i] = std::cos(T(i));
+        ASSERT_EQ(s.construct(4, bc, {left, right}), 0);
+        const std::int64_t last = s.nx - 2;
+        const T w_last = s.x[last + 1] - s.x[last];
+        for (std::int64_t j = 0; j < s.ny; ++j) {
+          for (std::int64_t k = 0; k <= last; ++k) {
+            const T w = s.x[k + 1] - s.x[k];
+            EXPECT_EQ(s.piece(j, k, 0, 0), s.y(j, k));
+            EXPECT_NEAR(s.piece(j, k, w, 0), s.y(j, k + 1), tolerance(s.y(j, k + 1)));
+            if (k >= 1) {
+              EXPECT_EQ(s.piece(j, k, 0, 1), s.ic[k - 1]);
+            }
+            if (k < last) {
+              EXPECT_NEAR(s.piece(j, k, w, 1), s.ic[k], tolerance(s.ic[k], T(1024)));
+            }
+          }
+          const T d0 = s.piece(j, 0, 0, 1);
+          const T dn = s.piece(j, last, w_last, 1);
+          const T dd0 = s.piece(j, 0, 0, 2);
+          const T ddn = s.piece(j, last, w_last, 2);
+          const T tol = tolerance(T(10), T(2048));
+          if (bc == 2) {
+            EXPECT_NEAR(dd0, 0, tol);
+            EXPECT_NEAR(ddn, 0, tol);
+          }
+          if (bc == 12 || bc == 36 || bc == 64) {
+            EXPECT_EQ(d0, left);
+          }
+          if (bc == 12 || bc == 24) {
+            EXPECT_NEAR(dn, right, tol);
+          }
+          if (bc == 24 || bc == 48) {
+            EXPECT_NEAR(dd0, left, tol);
+          }
+          if (bc == 36 || bc == 48) {
+            EXPECT_NEAR(ddn, right, tol);
+          }
+          if (bc == 64) {
+            EXPECT_NEAR(dn, left, tol);
+          }
+          if (bc == 0 || bc == 1 || bc == 128) {  // quadratic end cells
+            EXPECT_NEAR(s.cell(j, 0)[3], 0, tol);
+            EXPECT_NEAR(s.cell(j, last)[3], 0, tol);
+          }
+        }
+      }
+    }
+  }
+}
+
+// A cubic with its own slopes as conditions is reproduced, with all its
+// derivatives, inside and outside the partition.
+TYPED_TEST(KernelNumerics, HermiteSplinesReproduceCubics) {
+  using T = TypeParam;
+  for (std::int64_t bc : {12, 24, 36, 48}) {
+    spline_case<T> s(11, 1, 1, 16, cubic<T>);
+    for (std::int64_t i = 1; i + 1 < s.nx; ++i) s.ic[i - 1] = cubic_slope(s.x[i]);
+    const T a = s.x.front();
+    const T b = s.x.back();
+    const T second_a = T(1) + T(1.5) * a;
+    const T second_b = T(1) + T(1.5) * b;
+    const T l = (bc == 12 || bc == 36) ? cubic_slope(a) : second_a;
+    const T r = (bc == 12 || bc == 24) ? cubic_slope(b) : second_b;
+    ASSERT_EQ(s.construct(4, bc, {l, r}), 0);
+    std::vector<T> sites = {a - T(0.5), a, T(0.1), s.x[3], T(1.7), b, b + T(0.25)};
+    const std::int64_t n = static_cast<std::int64_t>(sites.size());
+    std::vector<T> results(static_cast<std::size_t>(n * 4));
+    std::int64_t orders[4] = {1, 1, 1, 1};
+    ASSERT_EQ(df::df_interpolate_1d<T>(s.task, 1, 1, n, sites.data(), 1, 4, orders, 0, results.data(), 16, nullptr), 0);
+    for (std::int64_t i = 0; i < n; ++i) {
+      const T x = sites[i];
+      const T expected[4] = {cubic<T>(0, x), cubic_slope(x), second_a + T(1.5) * (x - a), T(1.5)};
+      for (int d = 0; d < 4; ++d) EXPECT_NEAR(results[i * 4 + d], expected[d], tolerance(T(30), T(4096))) << x;
+    }
+  }
+}
+
+// The search index of a plain count, with the end rules.
+template <typename T>
+std::int64_t reference_index(const spline_case<T>& s, T x) {
+  if (s.part_hint == 4) {
+    const T a = s.partition[0];
+    const T b = s.partition[1];
+    if (x == b) return s.nx - 1;
+    if (x < a) return 0;
+    const T q = (x - a) / ((b - a) / static_cast<T>(s.nx - 1));
+    if (!(q > 0)) return 1;
+    return q < static_cast<T>(s.nx - 1) ? static_cast<std::int64_t>(q) + 1 : s.nx;
+  }
+  if (x == s.x.back()) return s.nx - 1;
+  return std::count_if(s.x.begin(), s.x.end(), [&](T xi) { return xi <= x; });
+}
+
+std::int64_t slot(std::int64_t hint, std::int64_t ny, std::int64_t ns, std::int64_t k, std::int64_t f, std::int64_t s,
+                  std::int64_t d) {
+  switch (hint) {
+    case 16: return (f * ns + s) * k + d;
+    case 32: return (f * k + d) * ns + s;
+    case 256: return (s * ny + f) * k + d;
+    default: return (s * k + d) * ny + f;
+  }
+}
+
+using interpolation_params = std::tuple<std::int64_t, std::int64_t, std::int64_t>;  // partition, sites, layout
+
+template <typename T>
+void check_interpolation(const interpolation_params& p) {
+  const auto [part_hint, site_hint, layout] = p;
+  spline_case<T> s(23, 2, part_hint, 16, waves<T>);
+  ASSERT_EQ(s.construct(4, 2), 0);
+  // Enough sites for the threaded path; breakpoints, ends and sites outside.
+  const std::int64_t n = 40000;
+  std::vector<T> sites(static_cast<std::size_t>(n));
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<T> where(s.x.front() - 1, s.x.back() + 1);
+  for (auto& x : sites) x = where(rng);
+  std::copy(s.x.begin(), s.x.end(), sites.begin());
+  if (site_hint == 64) std::sort(sites.begin() + 100, sites.end());
+  if (site_hint == 4) sites = {s.x.front() - T(0.3), s.x.back() + T(0.2)};
+  auto site = [&](std::int64_t i) {
+    if (site_hint != 4) return sites[i];
+    const T step = (sites[1] - sites[0]) / static_cast<T>(n - 1);
+    return step * static_cast<T>(i) + sites[0];
+  };
+  // Orders 0 and 2 of K = 4 slots: slots 1 and 3 keep their sentinel.
+  const T sentinel = T(-12345);
+  std::vector<T> results(static_cast<std::size_t>(s.ny * n * 4), sentinel);
+  std::vector<std::int64_t> cells(static_cast<std::size_t>(n), -7);
+  std::int64_t orders[4] = {1, 0, 1, 0};
+  ASSERT_EQ(df::df_interpolate_1d<T>(s.task, 3, 1, n, sites.data(), site_hint, 4, orders, 0, results.data(), layout,
+                                     cells.data()),
+            0);
+  for (std::int64_t i = 0; i < n; ++i) {
+    const T x = site(i);
+    const std::int64_t j = reference_index(s, x);
+    ASSERT_EQ(cells[i], j) << "site " << x;
+    const std::int64_t k = std::clamp<std::int64_t>(j - 1, 0, s.nx - 2);
+    for (std::int64_t f = 0; f < s.ny; ++f) {
+      for (int d = 0; d < 4; ++d) {
+        const T got = results[slot(layout, s.ny, n, 4, f, i, d)];
+        if (d % 2 == 1) {
+          ASSERT_EQ(got, sentinel);
+          continue;
+        }
+        const T expected = s.piece(f, k, x - s.x[k], d);
+        ASSERT_NEAR(got, expected, tolerance(std::max(T(64), std::fabs(expected)), T(16)))
+            << "site " << x << " order " << d;
+      }
+    }
+  }
+}
+
+class InterpolationLayouts : public ::testing::TestWithParam<interpolation_params> {};
+
+TEST_P(InterpolationLayouts, EqualAHostReferenceInFloatAndDouble) {
+  check_interpolation<float>(GetParam());
+  check_interpolation<double>(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllHints, InterpolationLayouts,
+                         ::testing::Combine(::testing::Values(1, 2, 4), ::testing::Values(0, 1, 4, 64),
+                                            ::testing::Values(16, 32, 256, 512)));
+
+TYPED_TEST(KernelNumerics, SortedSiteHintOnUnsortedSitesAndGivenCellsMatchTheSearch) {
+  using T = TypeParam;
+  spline_case<T> s(50, 3, 1, 32, waves<T>);
+  ASSERT_EQ(s.construct(2), 0);
+  std::vector<T> sites(5000);
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<T> where(T(-3), T(4));
+  for (auto& x : sites) x = where(rng);
+  const std::int64_t n = static_cast<std::int64_t>(sites.size());
+  std::int64_t orders[2] = {1, 1};
+  auto run = [&](std::int64_t type, std::int64_t hint, std::vector<std::int64_t>* cells) {
+    std::vector<T> r(static_cast<std::size_t>(3 * n * 2));
+    EXPECT_EQ(df::df_interpolate_1d<T>(s.task, type, 1, n, sites.data(), hint, 2, orders, 0, r.data(), 256,
+                                       cells != nullptr ? cells->data() : nullptr),
+              0);
+    return r;
+  };
+  std::vector<std::int64_t> cells(sites.size());
+  ASSERT_EQ(df::df_interpolate_1d<T>(s.task, 2, 1, n, sites.data(), 1, 0, nullptr, 0, nullptr, 16, cells.data()), 0);
+  const std::vector<T> listed = run(1, 1, nullptr);
+  EXPECT_EQ(run(1, 64, nullptr), listed);
+  EXPECT_EQ(run(4, 1, &cells), listed);
+}
+
+TYPED_TEST(KernelNumerics, NonFiniteAndFarSitesGetCellsInRange) {
+  using T = TypeParam;
+  const T inf = std::numeric_limits<T>::infinity();
+  for (std::int64_t part_hint : {1, 4}) {
+    spline_case<T> s(6, 1, part_hint, 16, waves<T>);
+    ASSERT_EQ(s.construct(4, 2), 0);
+    std::vector<T> sites = {std::numeric_limits<T>::quiet_NaN(), inf, -inf, T(1e30), T(-1e30)};
+    std::vector<std::int64_t> cells(sites.size(), -1);
+    ASSERT_EQ(df::df_interpolate_1d<T>(s.task, 2, 1, 5, sites.data(), 1, 0, nullptr, 0, nullptr, 16, cells.data()), 0);
+    for (std::int64_t c : cells) EXPECT_TRUE(c >= 0 && c <= s.nx) << c;
+    EXPECT_EQ(cells[1], s.nx);
+    EXPECT_EQ(cells[2], 0);
+  }
+}
+
+TYPED_TEST(KernelNumerics, PeriodicEndsMustAgreeWithinRounding) {
+  using T = TypeParam;
+  auto cosine = [](std::int64_t, T x) { return std::cos(x); };
+  const T two_pi = T(2 * 3.14159265358979323846);
+  spline_case<T> equal_ends(12, 2, 1, 16, cosine, T(0), two_pi);
+  ASSERT_EQ(equal_ends.construct(4, 64, {T(0), T(0)}), 0);
+  spline_case<T> unequal_ends(12, 2, 1, 16, cosine, T(0), T(5));
+  EXPECT_EQ(unequal_ends.construct(4, 64, {T(0), T(0)}), QRX_DF_STATUS_NOT_PERIODIC);
+  EXPECT_TRUE(std::all_of(unequal_ends.coeffs.begin(), unequal_ends.coeffs.end(), [](T c) { return c == T(0); }));
+}
+
+TYPED_TEST(KernelNumerics, AllocationFailureReportsBadAllocAndKeepsTheTask) {
+  using T = TypeParam;
+  spline_case<T> s(5, 1, 4, 16, waves<T>);
+  ASSERT_EQ(s.construct(2), 0);
+  EXPECT_EQ(df::df_edit_val(s.task, 16, std::int64_t{1} << 58), QRX_DF_STATUS_BAD_ALLOC);
+  T site = T(0.5);
+  T result = 0;
+  std::int64_t order = 1;
+  EXPECT_EQ(df::df_interpolate_1d<T>(s.task, 1, 1, 1, &site, 1, 1, &order, 0, &result, 16, nullptr), 0);
+  const std::int64_t k = reference_index(s, site) - 1;
+  EXPECT_NEAR(result, s.piece(0, k, site - s.x[k], 0), tolerance(result));
+}
+
+// Coefficients handed over without function values, as the CPU back-end
+// does for a spline made from computed coefficients.
+TYPED_TEST(KernelNumerics, TaskFromCoefficientsAloneInterpolates) {
+  using T = TypeParam;
+  spline_case<T> s(7, 2, 2, 16, waves<T>);
+  ASSERT_EQ(s.construct(4, 2), 0);
+  df::task_record* task = nullptr;
+  ASSERT_EQ(df::df_new_task_1d<T>(&task, s.nx, s.partition.data(), 2, 0, nullptr, 16), 0);
+  ASSERT_EQ(df::df_edit_val(task, 16, 2), 0);
+  ASSERT_EQ(df::df_edit_pp_spline_1d<T>(task, 4, 3, 0, nullptr, 0, nullptr, s.coeffs.data(), 16), 0);
+  T sites[3] = {T(-2), T(0.3), T(2.4)};
+  T results[6] = {};
+  std::int64_t order = 1;
+  ASSERT_EQ(df::df_interpolate_1d<T>(task, 1, 1, 3, sites, 1, 1, &order, 0, results, 32, nullptr), 0);
+  for (std::int64_t f = 0; f < 2; ++f) {
+    for (std::int64_t i = 0; i < 3; ++i) {
+      const std::int64_t k = std::clamp<std::int64_t>(reference_index(s, sites[i]) - 1, 0, s.nx - 2);
+      EXPECT_NEAR(results[f * 3 + i], s.piece(f, k, sites[i] - s.x[k], 0), tolerance(T(64), T(16)));
+    }
+  }
+  EXPECT_EQ(df::df_delete_task(&task), 0);
+}
+
+TYPED_TEST(KernelNumerics, UnknownValuesAndMissingMethodsGiveNonZeroStatuses) {
+  using T = TypeParam;
+  spline_case<T> bad_partition(5, 1, 3, 16, waves<T>);
+  EXPECT_NE(bad_partition.construct(2), 0);
+  spline_case<T> bad_layout(5, 1, 1, 64, waves<T>);
+  EXPECT_NE(bad_layout.construct(2), 0);
+  spline_case<T> bad_bc(5, 1, 1, 16, waves<T>);
+  EXPECT_NE(bad_bc.construct(4, 20), 0);
+
+  spline_case<T> s(5, 1, 1, 16, waves<T>);
+  ASSERT_EQ(s.construct(4, 2), 0);
+  T site = 0;
+  T result = 0;
+  std::int64_t order = 1;
+  EXPECT_NE(df::df_interpolate_1d<T>(s.task, 1, 1, 1, &site, 1, 1, &order, 0, &result, 64, nullptr), 0);
+  EXPECT_NE(df::df_interpolate_1d<T>(s.task, 1, 1, 1, &site, 1, 1, &order, 5, &result, 16, nullptr), 0);
+  EXPECT_NE(df::df_edit_pp_spline_1d<T>(s.task, 4, 3, 2, nullptr, 1, s.ic.data(), s.coeffs.data(), 32), 0);
+  EXPECT_NE(df::df_edit_val(s.task, 17, 1), 0);
+  // Methods this library does not provide say so, and write nothing.
+  std::fill(s.coeffs.begin(), s.coeffs.end(), T(0));
+  const std::pair<std::int64_t, std::int64_t> missing_methods[] = {{3, 0}, {4, 2}, {4, 4}, {4, 5}, {4, 9}};
+  for (auto [order_, type] : missing_methods) {
+    ASSERT_EQ(df::df_edit_pp_spline_1d<T>(s.task, order_, type, 0, nullptr, 0, nullptr, s.coeffs.data(), 16), 0);
+    EXPECT_EQ(df::df_construct_1d<T>(s.task, 0, 0), QRX_DF_STATUS_METHOD_NOT_PROVIDED);
+  }
+  EXPECT_TRUE(std::all_of(s.coeffs.begin(), s.coeffs.end(), [](T c) { return c == T(0); }));
+}
+
+}  // namespace
