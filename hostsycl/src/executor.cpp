@@ -25,7 +25,10 @@ executor::executor() {
 void executor::enqueue(std::shared_ptr<event_impl> command) {
   std::lock_guard<std::mutex> lock(mutex_);
   ready_.push_back(std::move(command));
-  if (ready_.size() > idle_) std::thread(&executor::worker, this).detach();
+  if (ready_.size() > idle_) {
+    ++threads_;
+    std::thread(&executor::worker, this).detach();
+  }
   ready_cv_.notify_one();
 }
 
@@ -44,7 +47,16 @@ void executor::worker() {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       ++idle_;
-      ready_cv_.wait(lock, [this] { return !ready_.empty(); });
+      while (ready_.empty()) {
+        // Threads beyond a small reserve retire after a while without work,
+        // so a burst of blocking host tasks does not leave them all behind.
+        if (ready_cv_.wait_for(lock, idle_timeout) == std::cv_status::timeout && ready_.empty() &&
+            threads_ > reserve_threads) {
+          --idle_;
+          --threads_;
+          return;
+        }
+      }
       --idle_;
       command = take_ready();
       if (shuffle_) delay_us = std::uniform_int_distribution<long>(0, 400)(rng_);

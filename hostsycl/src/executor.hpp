@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -33,7 +34,10 @@ class executor {
   std::mutex mutex_;
   std::condition_variable ready_cv_;
   std::deque<std::shared_ptr<event_impl>> ready_;
+  static constexpr std::size_t reserve_threads = 8;
+  static constexpr std::chrono::seconds idle_timeout{2};
   std::size_t idle_ = 0;
+  std::size_t threads_ = 0;
   bool shuffle_ = false;
   std::mt19937_64 rng_;
 };

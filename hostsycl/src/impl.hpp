@@ -32,7 +32,7 @@ struct context_impl {
 struct event_impl;
 
 // Asynchronous errors of a queue wait here until delivered.
-struct queue_impl {
+struct queue_impl : std::enable_shared_from_this<queue_impl> {
   context ctx;
   device dev;
   async_handler handler;  // may be empty
@@ -51,6 +51,13 @@ struct queue_impl {
   // Hands the kept errors to the queue's handler, else the context's, else
   // the default handler.
   void deliver_errors();
+};
+
+// Held by the copies of one sycl::queue and by nobody else: its destruction
+// marks the destruction of the queue's last copy.
+struct queue_owner {
+  std::shared_ptr<queue_impl> impl;
+  ~queue_owner();
 };
 
 // A command: its state, its work and the commands waiting for it.

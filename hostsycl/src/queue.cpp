@@ -51,8 +51,18 @@ void queue_impl::deliver_errors() {
   default_async_handler(list);
 }
 
+queue_owner::~queue_owner() {
+  // Errors nobody collected are delivered when the last copy of the queue goes.
+  try {
+    impl->deliver_errors();
+  } catch (...) {
+    std::terminate();
+  }
+}
+
 queue_impl::~queue_impl() {
-  // Errors nobody collected are delivered when the queue goes away, never dropped.
+  // Errors raised by work that outlived every copy of its queue are
+  // delivered when that work's last event goes, never dropped.
   try {
     deliver_errors();
   } catch (...) {
@@ -64,7 +74,7 @@ event submit_command_group(const std::shared_ptr<queue_impl>& queue, command_gro
   auto command = std::make_shared<event_impl>();
   command->kind = group.kind;
   command->work = std::move(group.work);
-  command->queue = queue;
+  command->queue = queue->shared_from_this();  // not the owner: events must not keep the queue's copies alive
 
   auto add_dependency = [&command](const std::shared_ptr<event_impl>& dependency) {
     if (!dependency || dependency == command) return;
@@ -122,7 +132,9 @@ queue::queue(const context& syclContext, const device& syclDevice, const propert
 queue::queue(const context& syclContext, const device& syclDevice, const async_handler& asyncHandler,
              const property_list& propList) {
   check_context_has(syclContext, syclDevice);
-  impl_ = std::make_shared<detail::queue_impl>(syclContext, syclDevice, asyncHandler, ordered(propList));
+  auto owner = std::make_shared<detail::queue_owner>();
+  owner->impl = std::make_shared<detail::queue_impl>(syclContext, syclDevice, asyncHandler, ordered(propList));
+  impl_ = std::shared_ptr<detail::queue_impl>(owner, owner->impl.get());
 }
 
 context queue::get_context() const { return impl_->ctx; }

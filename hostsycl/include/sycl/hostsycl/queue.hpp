@@ -124,6 +124,9 @@ class queue {
 
  private:
   friend struct detail::impl_access;
+  // Shares ownership among the copies of this queue only (events keep the
+  // implementation alive on their own): when the last copy goes, the
+  // errors nobody collected are delivered.
   std::shared_ptr<detail::queue_impl> impl_;
 };
 
