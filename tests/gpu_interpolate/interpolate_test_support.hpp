@@ -42,9 +42,11 @@ auto usm(sycl::queue& q, const std::vector<T>& v) {
 }
 
 // Derivative count K and indicators of a mask, as the back-end derives them.
+// Entries from K on are left as 1, where a caller leaves garbage: unread.
 struct indicators {
   explicit indicators(std::bitset<32> mask) {
     for (int d = 0; d < 32; ++d) count = mask[d] ? d + 1 : count, flags[d] = mask[d];
+    for (int d = count; d < 32; ++d) flags[d] = 1;
   }
   std::int32_t count = 0;
   std::int32_t flags[32] = {};
