@@ -1,0 +1,9 @@
+#pragma once
+
+// Everything a user of the data-fitting library needs.
+
+#include "data_fitting/boundary_conditions.hpp"
+#include "data_fitting/exceptions.hpp"
+#include "data_fitting/hints.hpp"
+#include "data_fitting/spline.hpp"
+#include "data_fitting/spline_types.hpp"

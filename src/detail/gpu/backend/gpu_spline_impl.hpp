@@ -1,0 +1,45 @@
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <vector>
+
+#include <sycl/sycl.hpp>
+
+#include "data_fitting/hints.hpp"
+#include "data_fitting/spline_types.hpp"
+#include "detail/spline_base/spline_base.hpp"
+#include "detail/spline_base/spline_impl.hpp"
+
+namespace velora::qrx::experimental::data_fitting::detail {
+
+// GPU back-end: checks the spline's state on the calling thread and hands it
+// to the construction and interpolation dispatchers, which submit the
+// kernels. It never waits, except in its destructor.
+template <typename FpType, typename SplineType>
+class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base<FpType, SplineType, 1> {
+ public:
+  spline_impl(const sycl::queue& queue, std::int64_t ny, bool is_coeff_computed);
+
+  // Waits for the latest operation (delivering its asynchronous errors to
+  // the queue's handler) and for every other one still running.
+  ~spline_impl() override;
+
+  // Computes the coefficients on the first successful call; later calls
+  // return the stored event without new work.
+  sycl::event construct(const std::vector<sycl::event>& dependencies) override;
+
+  sycl::event interpolate(sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results,
+                          std::bitset<32> der_mask, const std::vector<sycl::event>& dependencies,
+                          interpolate_hint ih, site_hint sh) override;
+
+  // The event of the latest construct that did work or the latest interpolate.
+  sycl::event construct_event;
+};
+
+extern template class spline_impl<float, linear_spline::default_type, 1, gpu_backend>;
+extern template class spline_impl<double, linear_spline::default_type, 1, gpu_backend>;
+extern template class spline_impl<float, cubic_spline::hermite, 1, gpu_backend>;
+extern template class spline_impl<double, cubic_spline::hermite, 1, gpu_backend>;
+
+}  // namespace velora::qrx::experimental::data_fitting::detail

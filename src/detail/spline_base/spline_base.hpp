@@ -1,0 +1,85 @@
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <vector>
+
+#include <sycl/sycl.hpp>
+
+#include "data_fitting/exceptions.hpp"
+#include "data_fitting/hints.hpp"
+#include "detail/spline_base/error_domain.hpp"
+#include "detail/spline_base/pending_events.hpp"
+#include "detail/spline_base/spline_kind.hpp"
+
+namespace velora::qrx::experimental::data_fitting::detail {
+
+template <typename FpType, typename SplineType, int Dimensions>
+class spline_base;
+
+// The whole state of one spline and the operations every back-end provides.
+// The public spline writes the state in its setters and calls construct and
+// interpolate; a back-end (spline_impl) turns the state into work.
+template <typename FpType, typename SplineType>
+class spline_base<FpType, SplineType, 1> {
+ public:
+  spline_base(const sycl::queue& queue, std::int64_t ny, bool is_coeff_computed)
+      : ny(ny), coeffs_computed(is_coeff_computed), queue(queue) {
+    if (ny <= 0) throw velora::qrx::invalid_argument(error_domain, "spline", "ny <= 0");
+  }
+
+  spline_base(const spline_base&) = delete;
+  spline_base& operator=(const spline_base&) = delete;
+
+  // Waits for every operation of the spline that may still read a pointer
+  // cell, then releases the cells.
+  virtual ~spline_base() {
+    pending.wait_all();
+    sycl::free(coeffs, queue);
+    sycl::free(functions, queue);
+  }
+
+  virtual sycl::event construct(const std::vector<sycl::event>& dependencies) = 0;
+  virtual sycl::event interpolate(sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results,
+                                  std::bitset<32> der_mask, const std::vector<sycl::event>& dependencies,
+                                  interpolate_hint ih, site_hint sh) = 0;
+
+  // Whether everything construct needs has been recorded. With coefficients
+  // supplied by the caller only the partition is needed.
+  bool is_initialized() const {
+    if (coeffs_computed) return partitions_set;
+    const bool arrays = partitions_set && functions_set_count == ny && coeffs_set_count == ny;
+    if constexpr (spline_kind<SplineType>::has_conditions) {
+      return arrays && internal_conditions_set && bc_set;
+    } else {
+      return arrays;
+    }
+  }
+
+  // Hint fields hold the enumeration values as 64-bit integers; bc_type is
+  // the OR of every boundary-condition kind recorded.
+  std::int64_t ny;
+  FpType* partitions = nullptr;
+  std::int64_t nx = 0;
+  std::int64_t coeffs_set_count = 0;
+  std::int64_t functions_set_count = 0;
+  std::int64_t part_hint = static_cast<std::int64_t>(partition_hint::non_uniform);
+  bool partitions_set = false;
+  FpType** coeffs = nullptr;  // pointer cell
+  std::int64_t coeff_hint = 0;
+  bool coeffs_computed;
+  FpType** functions = nullptr;  // pointer cell
+  std::int64_t func_hint = static_cast<std::int64_t>(function_hint::row_major);
+  FpType* internal_conditions = nullptr;
+  std::int64_t ic_type = 0;
+  bool internal_conditions_set = false;
+  FpType bc_values[2] = {0, 0};  // left-end value, right-end value
+  std::int64_t bc_type = 0;
+  bool bc_set = false;
+  sycl::queue queue;
+
+  // Every event handed out that may still be running.
+  pending_events pending;
+};
+
+}  // namespace velora::qrx::experimental::data_fitting::detail

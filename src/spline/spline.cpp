@@ -1,0 +1,135 @@
+#include "data_fitting/spline.hpp"
+
+#include <memory>
+
+#include "data_fitting/exceptions.hpp"
+#include "detail/cpu_impl/cpu_spline_impl.hpp"
+#include "detail/gpu/backend/gpu_spline_impl.hpp"
+#include "detail/spline_base/error_domain.hpp"
+#include "detail/spline_base/pointer_cell.hpp"
+#include "detail/spline_base/spline_base.hpp"
+#include "detail/spline_base/spline_kind.hpp"
+
+namespace velora::qrx::experimental::data_fitting {
+namespace {
+
+using velora::qrx::invalid_argument;
+
+// The back-end follows the device type; the device is tested before ny.
+template <typename FpType, typename SplineType>
+std::unique_ptr<detail::spline_base<FpType, SplineType, 1>> make_impl(const sycl::queue& queue, std::int64_t ny,
+                                                                      bool is_coeff_computed) {
+  const sycl::device device = queue.get_device();
+  if (device.is_cpu()) {
+    return std::make_unique<detail::spline_impl<FpType, SplineType, 1, detail::cpu_backend>>(queue, ny,
+                                                                                             is_coeff_computed);
+  }
+  if (device.is_gpu()) {
+    return std::make_unique<detail::spline_impl<FpType, SplineType, 1, detail::gpu_backend>>(queue, ny,
+                                                                                             is_coeff_computed);
+  }
+  throw velora::qrx::unsupported_device(detail::error_domain, detail::spline_kind<SplineType>::name, device);
+}
+
+}  // namespace
+
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>::spline(const sycl::queue& queue, std::int64_t ny, bool is_coeff_computed)
+    : impl_(make_impl<FpType, SplineType>(queue, ny, is_coeff_computed)) {}
+
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>::spline(const sycl::device& device, const sycl::context& context,
+                                               std::int64_t ny, bool is_coeff_computed)
+    : spline(sycl::queue(context, device, sycl::property_list{}), ny, is_coeff_computed) {}
+
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>::~spline() = default;
+
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::set_partitions(
+    FpType* data, std::int64_t nx, partition_hint hint) {
+  if (nx < 3) throw invalid_argument(detail::error_domain, "set_partitions", "nx <= 2");
+  if (data == nullptr) throw invalid_argument(detail::error_domain, "set_partitions", "data is nullptr");
+  impl_->partitions = data;
+  impl_->nx = nx;
+  impl_->part_hint = static_cast<std::int64_t>(hint);
+  impl_->partitions_set = true;
+  return *this;
+}
+
+// A refused call changes nothing: the recorded hint keeps describing the
+// values recorded first.
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::set_function_values(
+    FpType* data, function_hint hint) {
+  if (data == nullptr) throw invalid_argument(detail::error_domain, "set_function_values", "data is nullptr");
+  if (impl_->functions_set_count != 0) {
+    throw invalid_argument(detail::error_domain, "set_function_values", "functions were already set");
+  }
+  impl_->functions = detail::make_pointer_cell(impl_->queue, data, "set_function_values");
+  impl_->func_hint = static_cast<std::int64_t>(hint);
+  impl_->functions_set_count = impl_->ny;
+  return *this;
+}
+
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::set_coefficients(
+    FpType* data, coefficient_hint hint) {
+  if (data == nullptr) throw invalid_argument(detail::error_domain, "set_coefficients", "data is nullptr");
+  if (hint != coefficient_hint::row_major) {
+    throw invalid_argument(detail::error_domain, "set_coefficients", "CoeffHint should be row_major");
+  }
+  if (impl_->coeffs_set_count != 0) {
+    throw invalid_argument(detail::error_domain, "set_coefficients", "coefficients were already set");
+  }
+  impl_->coeffs = detail::make_pointer_cell(impl_->queue, data, "set_coefficients");
+  impl_->coeff_hint = static_cast<std::int64_t>(coefficient_hint::row_major);
+  impl_->coeffs_set_count = impl_->ny;
+  return *this;
+}
+
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::record_internal_conditions(
+    FpType* data) {
+  if (data == nullptr) throw invalid_argument(detail::error_domain, "set_internal_conditions", "data is nullptr");
+  impl_->internal_conditions = data;
+  impl_->ic_type = 1;
+  impl_->internal_conditions_set = true;
+  return *this;
+}
+
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::record_boundary_condition(
+    bc_type kind, FpType value) {
+  impl_->bc_type |= static_cast<std::int64_t>(kind);
+  const bool right_end = kind == bc_type::first_right_der || kind == bc_type::second_right_der;
+  impl_->bc_values[right_end ? 1 : 0] = value;
+  impl_->bc_set = true;
+  return *this;
+}
+
+template <typename FpType, typename SplineType, int Dimensions>
+bool spline<FpType, SplineType, Dimensions>::is_initialized() const {
+  return impl_->is_initialized();
+}
+
+template <typename FpType, typename SplineType, int Dimensions>
+std::int64_t spline<FpType, SplineType, Dimensions>::get_required_coeffs_size() const {
+  if (!impl_->partitions_set) {
+    throw velora::qrx::computation_error(detail::error_domain, "get_required_coeffs_size",
+                                         "partitions were not set");
+  }
+  return (impl_->nx - 1) * impl_->ny * detail::spline_kind<SplineType>::coeffs_per_cell;
+}
+
+template <typename FpType, typename SplineType, int Dimensions>
+sycl::event spline<FpType, SplineType, Dimensions>::construct(const std::vector<sycl::event>& dependencies) {
+  return impl_->construct(dependencies);
+}
+
+template class spline<float, linear_spline::default_type, 1>;
+template class spline<double, linear_spline::default_type, 1>;
+template class spline<float, cubic_spline::hermite, 1>;
+template class spline<double, cubic_spline::hermite, 1>;
+
+}  // namespace velora::qrx::experimental::data_fitting
