@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <limits>
 
+#include "candidate_count.hpp"
+#include "isa.hpp"
+
 namespace qrx_df {
 
 // Cell search. For a site x the search index j in [0, nx] is the number of
@@ -23,12 +26,16 @@ namespace qrx_df {
 // NaN, infinite and huge sites never reach a conversion out of range, and no
 // read leaves the arrays.
 
-constexpr std::int64_t cell_of_index(std::int64_t j, std::int64_t nx) {
-  const std::int64_t cell = j - 1;
-  return cell < 0 ? 0 : (cell > nx - 2 ? nx - 2 : cell);
+template <typename Index>
+constexpr Index cell_of_index(Index j, Index nx) {
+  const Index cell = j - 1;
+  const Index low = cell < 0 ? 0 : cell;
+  return low > nx - 2 ? nx - 2 : low;
 }
 
-// The uniform partition [a, b] with nx breakpoints.
+// The uniform partition [a, b] with nx breakpoints. Conv is the integer type
+// the quotient is truncated to: std::int32_t when nx is small enough for the
+// clamped quotient to fit, so that the conversion vectorises.
 template <typename T>
 struct uniform_partition {
   T a;
@@ -39,17 +46,25 @@ struct uniform_partition {
   uniform_partition(T a_, T b_, std::int64_t nx_)
       : a(a_), b(b_), h((b_ - a_) / static_cast<T>(nx_ - 1)), nx(nx_) {}
 
-  std::int64_t index(T x) const {
-    if (x == b) return nx - 1;
-    if (x < a) return 0;
+  // Selects instead of branches, so that a loop over sites vectorises; the
+  // quotient is clamped into [0, nx - 1] before it is converted.
+  template <typename Conv>
+  Conv index(T x) const {
+    const T last = static_cast<T>(nx - 1);
     const T q = (x - a) / h;
-    if (!(q > T(0))) return 1;
-    if (!(q < static_cast<T>(nx - 1))) return nx;
-    const auto t = static_cast<std::int64_t>(q);  // q in (0, nx - 1): in range
-    return t < nx - 1 ? t + 1 : nx;
+    T clamped = q > T(0) ? q : T(0);  // also NaN
+    clamped = clamped < last ? clamped : last;
+    const auto n = static_cast<Conv>(nx);
+    Conv j = static_cast<Conv>(clamped) + 1;
+    j = j < n ? j : n;
+    j = x < a ? 0 : j;
+    return x == b ? n - 1 : j;
   }
 
-  T origin(std::int64_t cell) const { return h * static_cast<T>(cell) + a; }
+  template <typename Index>
+  T origin(Index cell) const {
+    return h * static_cast<T>(cell) + a;
+  }
 };
 
 // Index of a listed partition for constant-time searches: the range [x_0,
@@ -68,25 +83,42 @@ struct search_table {
   T xl;
   T bucket_scale;      // nbuckets / (xl - x0), or 0 when that is not finite and positive
   std::int64_t span;   // power of two above the largest bucket occupancy
+  int steps;           // log2(span), the bisection length
   std::int64_t* first; // nbuckets entries
   T* xp;               // nx breakpoints, xp[-1] and span + 1 entries after them are sentinels
   void* storage;
 
   std::int64_t bucket(T x) const {
+    const T last = static_cast<T>(nbuckets - 1);
     const T u = (x - x0) * bucket_scale;
-    if (!(u > T(0))) return 0;
-    if (!(u < static_cast<T>(nbuckets - 1))) return nbuckets - 1;
-    const auto b = static_cast<std::int64_t>(u);
+    T clamped = u > T(0) ? u : T(0);  // also NaN
+    clamped = clamped < last ? clamped : last;
+    const auto b = static_cast<std::int64_t>(clamped);
     return b < nbuckets - 1 ? b : nbuckets - 1;
   }
 
-  // The search index of x.
+  // The search index of x. Span is the table's span when known at compile
+  // time (-1: read from the table): the candidates are then counted with
+  // Span independent comparisons over neighbouring breakpoints, else found by
+  // bisection. Entries past the bucket are above x, so they never count.
+  // Selects instead of branches: the end rules are applied after the search,
+  // which stays inside the arrays for every x.
+  template <int Span, isa Target = isa::baseline>
   std::int64_t index(T x) const {
-    if (!(x >= x0)) return x < x0 ? 0 : nx;  // below, or NaN
-    if (!(x < xl)) return x == xl ? nx - 1 : nx;
     std::int64_t j = first[bucket(x)];
-    for (std::int64_t half = span / 2; half > 0; half /= 2) j += (xp[j + half - 1] <= x) ? half : 0;
-    return j < nx ? j : nx;  // only a partition that is not increasing gets past nx
+    if constexpr (Span > 0) {
+      j += count_not_above_for<Target, T, Span>(xp + j, x);
+    } else {
+      for (int s = steps - 1; s >= 0; --s) {
+        const std::int64_t half = std::int64_t{1} << s;
+        j += (xp[j + half - 1] <= x) ? half : 0;
+      }
+    }
+    j = j < nx ? j : nx;  // only a partition that is not increasing gets past nx
+    j = x > xl ? nx : j;
+    j = x == xl ? nx - 1 : j;
+    j = x < x0 ? 0 : j;
+    return x != x ? nx : j;  // NaN
   }
 
   // The search index of x, given that of an earlier site (sorted sites take
@@ -97,7 +129,7 @@ struct search_table {
     } else if (xp[j] <= x && x < xp[j + 1]) {
       ++j;
     } else {
-      return index(x);
+      return index<-1>(x);
     }
     return x == xl ? nx - 1 : j;
   }
@@ -132,8 +164,10 @@ search_table<T>* make_search_table(const T* x, std::int64_t nx) {
     before += count;
   }
   std::int64_t span = 1;
-  while (span <= most) span *= 2;
+  int steps = 0;
+  while (span <= most) span *= 2, ++steps;
   table->span = span;
+  table->steps = steps;
 
   const std::int64_t entries = nx + span + 2;
   auto* xp = static_cast<T*>(std::malloc(static_cast<std::size_t>(entries) * sizeof(T)));

@@ -4,9 +4,13 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <type_traits>
 
 #include "cell_search.hpp"
 #include "evaluate.hpp"
+#include "evaluate_avx2.hpp"
+#include "isa.hpp"
+#include "locate.hpp"
 #include "parallel.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "task_record.hpp"
@@ -17,117 +21,129 @@ namespace {
 
 constexpr std::int64_t block_sites = 512;
 
-// How a block finds its cells.
-enum class partition_kind { uniform, listed, listed_sorted_sites };
-enum class site_kind { listed, uniform };
+// Cell indices take 32 bits, which vectorises best, up to this many
+// breakpoints (also for float quotients, whose rounding stays below 2^31).
+constexpr std::int64_t narrow_index_limit = std::int64_t{1} << 30;
 
 using site_hints = value_list<std::int64_t, QRX_DF_SITES_DEFAULT, QRX_DF_SITES_NON_UNIFORM, QRX_DF_SITES_UNIFORM,
                               QRX_DF_SITES_SORTED>;
 using result_hints = value_list<std::int64_t, QRX_DF_RESULTS_FUNCS_SITES_DERS, QRX_DF_RESULTS_FUNCS_DERS_SITES,
                                 QRX_DF_RESULTS_SITES_FUNCS_DERS, QRX_DF_RESULTS_SITES_DERS_FUNCS>;
 
+// What the evaluation of a call writes where.
 template <typename T>
-struct interpolate_setup;
-
-template <typename T>
-using locate_fn = void (*)(const interpolate_setup<T>&, std::int64_t, std::int64_t, std::int64_t*, T*);
-
-template <typename T>
-struct interpolate_setup {
-  std::int64_t nx = 0;
+struct result_target {
   std::int64_t ny = 0;
-  std::int64_t nsites = 0;
-  uniform_partition<T> uniform{T(0), T(1), 2};
-  const search_table<T>* table = nullptr;
-  const T* sites = nullptr;
-  T first_site = 0;
-  T site_step = 0;
-  const std::int64_t* cells_in = nullptr;  // search indices given by the caller
-  std::int64_t* cells_out = nullptr;       // search indices asked for
   T* const* coeffs = nullptr;
   T* results = nullptr;
   std::int64_t function_stride = 0;
   std::int64_t site_stride = 0;
   std::int64_t der_stride = 0;
-  locate_fn<T> locate = nullptr;
-  evaluate_fn<T> evaluate = nullptr;  // null: nothing to evaluate
+  unsigned mask = 0;  // orders asked for; 0: nothing to evaluate
 };
 
-// Site s of the call: listed, or step*s + first for uniform sites.
-template <typename T, site_kind S>
-T site_at(const interpolate_setup<T>& st, std::int64_t s) {
-  if constexpr (S == site_kind::uniform) {
-    return st.site_step * static_cast<T>(s) + st.first_site;
-  } else {
-    return st.sites[s];
-  }
+#if QRX_DF_HAVE_AVX2_VARIANT
+template <typename T, typename Index, partition_kind P, int Span, site_kind S, bool GivenCells>
+QRX_DF_TARGET_AVX2 void locate_avx2(const site_source<T>& src, std::int64_t s0, std::int64_t n, Index* cell, T* t) {
+  locate<T, Index, P, Span, S, GivenCells, isa::avx2>(src, s0, n, cell, t);
 }
 
-// Cells and offsets t = x - x_cell of the n sites from s0; writes the search
-// indices to cells_out when asked for.
-template <typename T, partition_kind P, site_kind S, bool GivenCells>
-void locate(const interpolate_setup<T>& st, std::int64_t s0, std::int64_t n, std::int64_t* cell, T* t) {
-  const std::int64_t nx = st.nx;
-  for (std::int64_t i = 0; i < n; ++i) t[i] = site_at<T, S>(st, s0 + i);
-  if constexpr (GivenCells) {
-    for (std::int64_t i = 0; i < n; ++i) {
-      const std::int64_t j = st.cells_in[s0 + i];
-      cell[i] = j < 0 ? 0 : (j > nx ? nx : j);
-    }
-  } else if constexpr (P == partition_kind::uniform) {
-    for (std::int64_t i = 0; i < n; ++i) cell[i] = st.uniform.index(t[i]);
-  } else if constexpr (P == partition_kind::listed) {
-    for (std::int64_t i = 0; i < n; ++i) cell[i] = st.table->index(t[i]);
+// Double cubic pieces, values only or every order, have a hand-vectorised
+// form; everything else is the plain loop compiled for AVX2.
+template <typename T, typename Index, int Order, unsigned Mask, int SiteStride>
+QRX_DF_TARGET_AVX2 void evaluate_avx2(const T* coef, const Index* cell, const T* t, std::int64_t n, T* out,
+                                      std::int64_t site_stride, std::int64_t der_stride, unsigned mask) {
+  constexpr bool transposed = std::is_same_v<T, double> && std::is_same_v<Index, std::int32_t> && Order == 4 &&
+                              ((Mask == 1U && SiteStride == 1) || (Mask == 15U && SiteStride == 4));
+  if constexpr (transposed) {
+    evaluate_cubic_avx2<Mask, SiteStride>(coef, cell, t, n, out, site_stride, der_stride, mask);
   } else {
-    std::int64_t j = st.table->index(t[0]);
-    cell[0] = j;
-    for (std::int64_t i = 1; i < n; ++i) cell[i] = j = st.table->index_from(t[i], j);
-  }
-  if (st.cells_out != nullptr) {
-    for (std::int64_t i = 0; i < n; ++i) st.cells_out[s0 + i] = cell[i];
-  }
-  for (std::int64_t i = 0; i < n; ++i) {
-    const std::int64_t c = cell_of_index(cell[i], nx);
-    cell[i] = c;
-    if constexpr (P == partition_kind::uniform) {
-      t[i] -= st.uniform.origin(c);
-    } else {
-      t[i] -= st.table->xp[c];
-    }
+    evaluate_block<T, Index, Order, Mask, SiteStride>(coef, cell, t, n, out, site_stride, der_stride, mask);
   }
 }
+#endif
 
-// The one place that maps the call's hints onto a search instantiation.
-template <typename T>
-locate_fn<T> choose_locate(bool uniform_partition, bool sorted_sites, bool uniform_sites, bool given_cells) {
-  const partition_kind p = uniform_partition ? partition_kind::uniform
-                           : sorted_sites    ? partition_kind::listed_sorted_sites
-                                             : partition_kind::listed;
-  const site_kind s = uniform_sites ? site_kind::uniform : site_kind::listed;
-  using partitions = value_list<partition_kind, partition_kind::uniform, partition_kind::listed,
-                                partition_kind::listed_sorted_sites>;
-  using sites = value_list<site_kind, site_kind::listed, site_kind::uniform>;
-  using flags = value_list<bool, false, true>;
-  locate_fn<T> fn = nullptr;
-  select(partitions{}, p, [&](auto pk) {
-    select(sites{}, s, [&](auto sk) {
-      select(flags{}, given_cells, [&](auto gc) { fn = &locate<T, pk.value, sk.value, gc.value>; });
+template <typename T, typename Index, partition_kind P, int Span, site_kind S, bool GivenCells>
+locate_fn<T, Index> locate_variant(isa target) {
+#if QRX_DF_HAVE_AVX2_VARIANT
+  if (target == isa::avx2) return &locate_avx2<T, Index, P, Span, S, GivenCells>;
+#endif
+  (void)target;
+  return &locate<T, Index, P, Span, S, GivenCells>;
+}
+
+template <typename T, typename Index, int Order, unsigned Mask, int SiteStride>
+evaluate_fn<T, Index> evaluate_variant(isa target) {
+#if QRX_DF_HAVE_AVX2_VARIANT
+  if (target == isa::avx2) return &evaluate_avx2<T, Index, Order, Mask, SiteStride>;
+#endif
+  (void)target;
+  return &evaluate_block<T, Index, Order, Mask, SiteStride>;
+}
+
+// Partitions of more than 2^30 breakpoints take 64-bit cells and only the
+// general instantiations: they are rare, and the fast ones need 32 bits.
+template <typename Index>
+inline constexpr bool wide_index = sizeof(Index) == sizeof(std::int64_t);
+
+// The one place that maps a call onto a search instantiation: site kind,
+// then partition kind; only the bucket table has a span, and given cells
+// need no search.
+template <typename T, typename Index>
+locate_fn<T, Index> choose_locate(isa target, partition_kind p, std::int64_t span, site_kind s, bool given_cells) {
+  using site_kinds = value_list<site_kind, site_kind::listed, site_kind::uniform>;
+  using partition_kinds =
+      value_list<partition_kind, partition_kind::uniform, partition_kind::listed, partition_kind::listed_sorted_sites>;
+  using spans = std::conditional_t<wide_index<Index>, value_list<int, -1>, value_list<int, 1, 2, 4, 8, 16, -1>>;
+  const int known_span = (span >= 1 && span <= 16 && !wide_index<Index>) ? static_cast<int>(span) : -1;
+  locate_fn<T, Index> fn = nullptr;
+  select(site_kinds{}, s, [&](auto sk) {
+    constexpr site_kind S = decltype(sk)::value;
+    if (given_cells) {
+      fn = p == partition_kind::uniform ? locate_variant<T, Index, partition_kind::uniform, -1, S, true>(target)
+                                        : locate_variant<T, Index, partition_kind::listed, -1, S, true>(target);
+      return;
+    }
+    select(partition_kinds{}, p, [&](auto pk) {
+      constexpr partition_kind P = decltype(pk)::value;
+      if constexpr (P == partition_kind::listed) {
+        select(spans{}, known_span, [&](auto n) { fn = locate_variant<T, Index, P, decltype(n)::value, S, false>(target); });
+      } else {
+        fn = locate_variant<T, Index, P, -1, S, false>(target);
+      }
     });
   });
   return fn;
 }
 
-// The one place that maps the asked-for orders onto an evaluation
-// instantiation; null when no order of the piece is asked for.
-template <typename T>
-evaluate_fn<T> choose_evaluate(std::int64_t order, unsigned mask) {
-  evaluate_fn<T> fn = nullptr;
-  if (order == QRX_DF_ORDER_LINEAR) {
-    select(value_list<unsigned, 1, 2, 3>{}, mask, [&](auto m) { fn = &evaluate_block<T, 2, m.value>; });
-  } else {
-    select(value_list<unsigned, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15>{}, mask,
-           [&](auto m) { fn = &evaluate_block<T, 4, m.value>; });
-  }
+// The one place that maps the asked-for orders and the result layout onto an
+// evaluation instantiation: values only, every order of the piece, or any
+// other set at run time; sites 1, 2 or 4 slots apart with adjacent orders, or
+// any strides at run time.
+template <typename T, typename Index>
+evaluate_fn<T, Index> choose_evaluate(isa target, std::int64_t order, unsigned mask, std::int64_t site_stride,
+                                      std::int64_t der_stride) {
+  const unsigned every = order == QRX_DF_ORDER_LINEAR ? 3U : 15U;
+  const bool general = wide_index<Index>;
+  const unsigned mask_kind = general ? 0U : (mask == 1U ? 1U : (mask == every ? every : 0U));
+  const int stride_kind = general                                ? 0
+                          : site_stride == 1                     ? 1
+                          : (site_stride == 2 && der_stride == 1) ? 2
+                          : (site_stride == 4 && der_stride == 1) ? 4
+                                                                  : 0;
+  using strides = std::conditional_t<wide_index<Index>, value_list<int, 0>, value_list<int, 1, 2, 4, 0>>;
+  using linear_masks = std::conditional_t<wide_index<Index>, value_list<unsigned, 0U>, value_list<unsigned, 1U, 3U, 0U>>;
+  using cubic_masks = std::conditional_t<wide_index<Index>, value_list<unsigned, 0U>, value_list<unsigned, 1U, 15U, 0U>>;
+  evaluate_fn<T, Index> fn = nullptr;
+  select(strides{}, stride_kind, [&](auto stride) {
+    constexpr int S = decltype(stride)::value;
+    if (order == QRX_DF_ORDER_LINEAR) {
+      select(linear_masks{}, mask_kind,
+             [&](auto m) { fn = evaluate_variant<T, Index, 2, decltype(m)::value, S>(target); });
+    } else {
+      select(cubic_masks{}, mask_kind, [&](auto m) { fn = evaluate_variant<T, Index, 4, decltype(m)::value, S>(target); });
+    }
+  });
   return fn;
 }
 
@@ -152,10 +168,12 @@ void result_strides(std::int64_t hint, std::int64_t ny, std::int64_t nsites, std
 }
 
 // Runs the blocks of sites, each for a group of functions.
-template <typename T>
-std::int32_t run_blocks(const interpolate_setup<T>& st, const qrx_df_threader_block* threader) {
-  const std::int64_t blocks = (st.nsites + block_sites - 1) / block_sites;
-  const std::int64_t ny = st.evaluate != nullptr ? st.ny : 0;
+template <typename T, typename Index>
+std::int32_t run_blocks(const site_source<T>& src, std::int64_t nsites, const result_target<T>& out,
+                        locate_fn<T, Index> locate_block, evaluate_fn<T, Index> evaluate,
+                        const qrx_df_threader_block* threader) {
+  const std::int64_t blocks = (nsites + block_sites - 1) / block_sites;
+  const std::int64_t ny = evaluate != nullptr ? out.ny : 0;
   // Few blocks but many functions: split the functions as well, so that all
   // threads get work; each group searches its block again.
   std::int64_t per_group = ny > 0 ? ny : 1;
@@ -165,24 +183,55 @@ std::int32_t run_blocks(const interpolate_setup<T>& st, const qrx_df_threader_bl
   }
   const std::int64_t groups = ny > 0 ? (ny + per_group - 1) / per_group : 1;
   auto job = [&](std::int64_t begin, std::int64_t end) {
-    std::int64_t cell[block_sites];
+    Index cell[block_sites];
     T t[block_sites];
+    site_source<T> without_cells = src;
+    without_cells.cells_out = nullptr;
     for (std::int64_t u = begin; u < end; ++u) {
       const std::int64_t block = u / groups;
       const std::int64_t group = u % groups;
       const std::int64_t s0 = block * block_sites;
-      const std::int64_t n = st.nsites - s0 < block_sites ? st.nsites - s0 : block_sites;
-      interpolate_setup<T> local = st;
-      if (group != 0) local.cells_out = nullptr;  // the first group writes them
-      st.locate(local, s0, n, cell, t);
+      const std::int64_t n = nsites - s0 < block_sites ? nsites - s0 : block_sites;
+      locate_block(group == 0 ? src : without_cells, s0, n, cell, t);  // the first group writes the cells
       const std::int64_t f_end = (group + 1) * per_group < ny ? (group + 1) * per_group : ny;
       for (std::int64_t f = group * per_group; f < f_end; ++f) {
-        st.evaluate(st.coeffs[f], cell, t, n, st.results + f * st.function_stride + s0 * st.site_stride,
-                    st.site_stride, st.der_stride);
+        evaluate(out.coeffs[f], cell, t, n, out.results + f * out.function_stride + s0 * out.site_stride,
+                 out.site_stride, out.der_stride, out.mask);
       }
     }
   };
-  return run_units(threader, blocks * groups, st.nsites * (ny > 0 ? ny : 1), job);
+  return run_units(threader, blocks * groups, nsites * (ny > 0 ? ny : 1), job);
+}
+
+// Chooses the instantiations for the index width and runs the call.
+template <typename T, typename Index>
+std::int32_t run_call(const site_source<T>& src, std::int64_t nsites, const result_target<T>& out,
+                      partition_kind p, site_kind s, bool given_cells, std::int64_t order,
+                      const qrx_df_threader_block* threader) {
+  const isa target = best_isa();
+  const std::int64_t span = src.table != nullptr ? src.table->span : -1;
+  const locate_fn<T, Index> locate_block = choose_locate<T, Index>(target, p, span, s, given_cells);
+  const evaluate_fn<T, Index> evaluate =
+      out.mask != 0 ? choose_evaluate<T, Index>(target, order, out.mask, out.site_stride, out.der_stride) : nullptr;
+  return run_blocks<T, Index>(src, nsites, out, locate_block, evaluate, threader);
+}
+
+template <typename T>
+std::int32_t run_call(const qrx_df_task* task, const site_source<T>& src, std::int64_t nsites,
+                      const result_target<T>& out, std::int64_t site_hint, bool given_cells,
+                      const qrx_df_threader_block* threader) {
+  const bool uniform_partition = task->partition_hint == QRX_DF_PARTITION_UNIFORM;
+  // Sorted sites, and uniform ones (ascending when their step is), are found
+  // by walking on from the previous site's cell.
+  const bool ascending = site_hint == QRX_DF_SITES_SORTED || site_hint == QRX_DF_SITES_UNIFORM;
+  const partition_kind p = uniform_partition ? partition_kind::uniform
+                           : ascending       ? partition_kind::listed_sorted_sites
+                                             : partition_kind::listed;
+  const site_kind s = site_hint == QRX_DF_SITES_UNIFORM ? site_kind::uniform : site_kind::listed;
+  if (task->nx <= narrow_index_limit) {
+    return run_call<T, std::int32_t>(src, nsites, out, p, s, given_cells, task->order, threader);
+  }
+  return run_call<T, std::int64_t>(src, nsites, out, p, s, given_cells, task->order, threader);
 }
 
 bool fits(std::int64_t a, std::int64_t b, std::int64_t c) {
@@ -190,24 +239,23 @@ bool fits(std::int64_t a, std::int64_t b, std::int64_t c) {
   return !__builtin_mul_overflow(a, b, &p) && !__builtin_mul_overflow(p, c, &p);
 }
 
-// Fills the partition and site parts of the setup.
+// The partition and the sites of a call.
 template <typename T>
-void describe_sites(const qrx_df_task* task, std::int64_t nsites, const T* sites, std::int64_t site_hint,
-                    interpolate_setup<T>* st) {
-  st->nx = task->nx;
-  st->ny = task->ny;
-  st->nsites = nsites;
+site_source<T> source_of(const qrx_df_task* task, std::int64_t nsites, const T* sites, std::int64_t site_hint) {
+  site_source<T> src;
+  src.nx = task->nx;
   const auto* x = static_cast<const T*>(task->partition);
   if (task->partition_hint == QRX_DF_PARTITION_UNIFORM) {
-    st->uniform = uniform_partition<T>(x[0], x[1], task->nx);
+    src.uniform = uniform_partition<T>(x[0], x[1], task->nx);
   } else {
-    st->table = static_cast<const search_table<T>*>(task->search_table);
+    src.table = static_cast<const search_table<T>*>(task->search_table);
   }
-  st->sites = sites;
+  src.sites = sites;
   if (site_hint == QRX_DF_SITES_UNIFORM) {
-    st->first_site = sites[0];
-    st->site_step = nsites > 1 ? (sites[1] - sites[0]) / static_cast<T>(nsites - 1) : T(0);
+    src.first_site = sites[0];
+    src.site_step = nsites > 1 ? (sites[1] - sites[0]) / static_cast<T>(nsites - 1) : T(0);
   }
+  return src;
 }
 
 template <typename T>
@@ -239,31 +287,28 @@ std::int32_t interpolate(qrx_df_task* task, std::int64_t type, std::int64_t meth
   if (!evaluate && !cells_out) return QRX_DF_STATUS_BAD_TYPE;
   if ((from_cells || cells_out) && nsites > 0 && cells == nullptr) return QRX_DF_STATUS_NO_CELLS;
 
-  interpolate_setup<T> st;
+  result_target<T> out;
   if (evaluate) {
     if (task->order != QRX_DF_ORDER_LINEAR && task->order != QRX_DF_ORDER_CUBIC) return QRX_DF_STATUS_BAD_ORDER;
     if (!result_hints::contains(result_hint)) return QRX_DF_STATUS_BAD_RESULT_HINT;
     if (der_count < 0 || (der_count > 0 && der_indicators == nullptr)) return QRX_DF_STATUS_BAD_DER_COUNT;
     if (task->ny > 0 && task->coeff_values == nullptr) return QRX_DF_STATUS_NO_COEFFS;
     if (!fits(task->ny, nsites, der_count)) return QRX_DF_STATUS_BAD_NY;
-    unsigned mask = 0;
-    for (std::int64_t d = 0; d < der_count && d < task->order; ++d) mask |= der_indicators[d] != 0 ? 1U << d : 0U;
-    st.evaluate = choose_evaluate<T>(task->order, mask);
-    if (st.evaluate != nullptr && task->ny > 0 && nsites > 0 && results == nullptr) return QRX_DF_STATUS_NO_RESULTS;
-    st.coeffs = reinterpret_cast<T* const*>(task->coeffs);
-    st.results = results;
-    result_strides(result_hint, task->ny, nsites, der_count, &st.function_stride, &st.site_stride, &st.der_stride);
+    for (std::int64_t d = 0; d < der_count && d < task->order; ++d) {
+      out.mask |= der_indicators[d] != 0 ? 1U << d : 0U;
+    }
+    if (out.mask != 0 && task->ny > 0 && nsites > 0 && results == nullptr) return QRX_DF_STATUS_NO_RESULTS;
+    out.ny = task->ny;
+    out.coeffs = reinterpret_cast<T* const*>(task->coeffs);
+    out.results = results;
+    result_strides(result_hint, task->ny, nsites, der_count, &out.function_stride, &out.site_stride, &out.der_stride);
   }
-  if (nsites == 0) return QRX_DF_STATUS_OK;
-  if (st.evaluate == nullptr && !cells_out) return QRX_DF_STATUS_OK;  // nothing asked for
+  if (nsites == 0 || (out.mask == 0 && !cells_out)) return QRX_DF_STATUS_OK;  // nothing to write
 
-  describe_sites(task, nsites, sites, site_hint, &st);
-  st.cells_in = from_cells ? cells : nullptr;
-  st.cells_out = cells_out ? cells : nullptr;
-  st.locate = choose_locate<T>(task->partition_hint == QRX_DF_PARTITION_UNIFORM,
-                               site_hint == QRX_DF_SITES_SORTED || site_hint == QRX_DF_SITES_UNIFORM,
-                               site_hint == QRX_DF_SITES_UNIFORM, from_cells);
-  return run_blocks(st, threader);
+  site_source<T> src = source_of(task, nsites, sites, site_hint);
+  src.cells_in = from_cells ? cells : nullptr;
+  src.cells_out = cells_out ? cells : nullptr;
+  return run_call(task, src, nsites, out, site_hint, from_cells, threader);
 }
 
 template <typename T>
@@ -276,13 +321,9 @@ std::int32_t search(qrx_df_task* task, std::int64_t method, std::int64_t nsites,
   }
   if (nsites > 0 && cells == nullptr) return QRX_DF_STATUS_NO_CELLS;
   if (nsites == 0) return QRX_DF_STATUS_OK;
-  interpolate_setup<T> st;
-  describe_sites(task, nsites, sites, site_hint, &st);
-  st.cells_out = cells;
-  st.locate = choose_locate<T>(task->partition_hint == QRX_DF_PARTITION_UNIFORM,
-                               site_hint == QRX_DF_SITES_SORTED || site_hint == QRX_DF_SITES_UNIFORM,
-                               site_hint == QRX_DF_SITES_UNIFORM, false);
-  return run_blocks(st, threader);
+  site_source<T> src = source_of(task, nsites, sites, site_hint);
+  src.cells_out = cells;
+  return run_call(task, src, nsites, result_target<T>{}, site_hint, false, threader);
 }
 
 bool all_null(std::initializer_list<const void*> pointers) {
