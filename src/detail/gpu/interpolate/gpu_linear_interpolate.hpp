@@ -21,8 +21,9 @@ class linear_interpolate_kernel;
 // exist and are never written.
 template <interpolate_hint IH, site_hint SH, partition_hint PH, typename FpType>
 void linear_interpolate_at(const interpolate_args<FpType, 2>& a, std::int64_t k) {
-  const std::int64_t f = k / a.nsites;
-  const std::int64_t s = k % a.nsites;
+  const function_and_site item(k, a.nsites);
+  const std::int64_t f = item.f;
+  const std::int64_t s = item.s;
   const FpType x = site_at<SH>(a.sites, a.nsites, s);
   const std::int64_t cell = find_cell<PH>(a.partitions, a.nx, x);
   const FpType* c = *a.coeffs + ((a.nx - 1) * f + cell) * 2;

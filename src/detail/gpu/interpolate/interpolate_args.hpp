@@ -21,6 +21,17 @@ struct interpolate_args {
   bool der_flags[Orders];
 };
 
+// Function f = k / nsites and site s = k % nsites of work-item k. Launches
+// stay below 2^31 work-items, so 32-bit division is exact, and it costs far
+// less than 64-bit division on CPUs and GPUs alike.
+struct function_and_site {
+  function_and_site(std::int64_t k, std::int64_t nsites)
+      : f(static_cast<std::uint32_t>(k) / static_cast<std::uint32_t>(nsites)),
+        s(static_cast<std::uint32_t>(k) % static_cast<std::uint32_t>(nsites)) {}
+  std::int64_t f;
+  std::int64_t s;
+};
+
 // Flag d is set when order d is asked for: d < der_count and indicator d is 1.
 // Indicators from der_count on are never read. Filled on the host, so the
 // caller's indicator array may go away once the dispatcher returns.
