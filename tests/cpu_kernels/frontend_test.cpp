@@ -65,10 +65,10 @@ struct construct_case {
 };
 
 auto set_field(std::int64_t qrx_df_task::*field, std::int64_t v) {
-  return [=](fake_task& t, std::int64_t&, std::int64_t&) { t.record.*field = v; };
+  return [=](auto& t, auto&, auto&) { t.record.*field = v; };
 }
 auto order_type(std::int64_t order, std::int64_t type, std::int64_t ic_type = 1) {
-  return [=](fake_task& t, std::int64_t&, std::int64_t&) {
+  return [=](auto& t, auto&, auto&) {
     t.record.order = order;
     t.record.type = type;
     t.record.ic_type = ic_type;
@@ -76,34 +76,27 @@ auto order_type(std::int64_t order, std::int64_t type, std::int64_t ic_type = 1)
 }
 
 const std::vector<construct_case> construct_cases = {
-    {"valid_hermite", [](fake_task&, std::int64_t&, std::int64_t&) {}, 0, "DFHermiteCubicSpline1D"},
-    {"format", [](fake_task&, std::int64_t& f, std::int64_t&) { f = 1; }, -1002, nullptr},
-    {"method", [](fake_task&, std::int64_t&, std::int64_t& m) { m = 1; }, -1002, nullptr},
-    {"method_before_coeffs", [](fake_task& t, std::int64_t&, std::int64_t& m) { m = 1, t.record.coeffs = nullptr; },
-     -1002, nullptr},
-    {"coeff_array_null", [](fake_task& t, std::int64_t&, std::int64_t&) { t.record.coeffs = nullptr; }, -1016, nullptr},
-    {"coeff_entry_null", [](fake_task& t, std::int64_t&, std::int64_t&) { t.coeffs[2] = nullptr; }, -1016, nullptr},
-    {"ny0_checks_first_coeff", [](fake_task& t, std::int64_t&, std::int64_t&) { t.record.ny = 0, t.coeffs[0] = nullptr; },
+    {"valid_hermite", [](auto&, auto&, auto&) {}, 0, "DFHermiteCubicSpline1D"},
+    {"format", [](auto&, auto& f, auto&) { f = 1; }, -1002, nullptr},
+    {"method", [](auto&, auto&, auto& m) { m = 1; }, -1002, nullptr},
+    {"method_before_coeffs", [](auto& t, auto&, auto& m) { m = 1, t.record.coeffs = nullptr; }, -1002, nullptr},
+    {"coeff_array_null", [](auto& t, auto&, auto&) { t.record.coeffs = nullptr; }, -1016, nullptr},
+    {"coeff_entry_null", [](auto& t, auto&, auto&) { t.coeffs[2] = nullptr; }, -1016, nullptr},
+    {"ny0_checks_first_coeff", [](auto& t, auto&, auto&) { t.record.ny = 0, t.coeffs[0] = nullptr; }, -1016, nullptr},
+    {"coeffs_before_functions", [](auto& t, auto&, auto&) { t.coeffs[0] = nullptr, t.record.functions = nullptr; },
      -1016, nullptr},
-    {"coeffs_before_functions",
-     [](fake_task& t, std::int64_t&, std::int64_t&) { t.coeffs[0] = nullptr, t.record.functions = nullptr; }, -1016,
+    {"function_array_null", [](auto& t, auto&, auto&) { t.record.functions = nullptr; }, -1008, nullptr},
+    {"row_major_entry_null", [](auto& t, auto&, auto&) { t.functions[2] = nullptr; }, -1008, nullptr},
+    {"hint0_entry_null", [](auto& t, auto&, auto&) { t.record.function_hint = 0, t.functions[1] = nullptr; }, -1008,
      nullptr},
-    {"function_array_null", [](fake_task& t, std::int64_t&, std::int64_t&) { t.record.functions = nullptr; }, -1008,
+    {"hint128_entry_null", [](auto& t, auto&, auto&) { t.record.function_hint = 128, t.functions[1] = nullptr; }, -1008,
      nullptr},
-    {"row_major_entry_null", [](fake_task& t, std::int64_t&, std::int64_t&) { t.functions[2] = nullptr; }, -1008, nullptr},
-    {"hint0_entry_null", [](fake_task& t, std::int64_t&, std::int64_t&) { t.record.function_hint = 0, t.functions[1] = nullptr; },
+    {"ny0_checks_first_function", [](auto& t, auto&, auto&) { t.record.ny = 0, t.functions[0] = nullptr; }, -1008,
+     nullptr},
+    {"col_major_reads_first_only", [](auto& t, auto&, auto&) { t.record.function_hint = 32, t.functions[1] = nullptr; },
+     0, "DFHermiteCubicSpline1D"},
+    {"col_major_first_null", [](auto& t, auto&, auto&) { t.record.function_hint = 32, t.functions[0] = nullptr; },
      -1008, nullptr},
-    {"hint128_entry_null",
-     [](fake_task& t, std::int64_t&, std::int64_t&) { t.record.function_hint = 128, t.functions[1] = nullptr; }, -1008,
-     nullptr},
-    {"ny0_checks_first_function",
-     [](fake_task& t, std::int64_t&, std::int64_t&) { t.record.ny = 0, t.functions[0] = nullptr; }, -1008, nullptr},
-    {"col_major_reads_first_only",
-     [](fake_task& t, std::int64_t&, std::int64_t&) { t.record.function_hint = 32, t.functions[1] = nullptr; }, 0,
-     "DFHermiteCubicSpline1D"},
-    {"col_major_first_null",
-     [](fake_task& t, std::int64_t&, std::int64_t&) { t.record.function_hint = 32, t.functions[0] = nullptr; }, -1008,
-     nullptr},
     {"function_hint", set_field(&qrx_df_task::function_hint, 64), -1009, nullptr},
     {"linear_any_type", order_type(2, 7), 0, "DFLinearSpline1D"},
     {"quadratic_type0", order_type(3, 0), 0, "DFQuadraticSpline1D"},
@@ -112,13 +105,10 @@ const std::vector<construct_case> construct_cases = {
     {"default_cubic", order_type(4, 0, 2), 0, "DFDefaultCubicSpline1D"},
     {"default_cubic_ic_type", order_type(4, 0, 1), -1012, nullptr},
     {"default_cubic_no_ic",
-     [](fake_task& t, std::int64_t&, std::int64_t&) {
-       t.record.type = 0, t.record.ic_type = 1, t.record.internal_conditions = nullptr;
-     },
+     [](auto& t, auto&, auto&) { t.record.type = 0, t.record.ic_type = 1, t.record.internal_conditions = nullptr; },
      -1013, nullptr},
     {"hermite_ic_type", order_type(4, 3, 2), -1012, nullptr},
-    {"hermite_no_ic", [](fake_task& t, std::int64_t&, std::int64_t&) { t.record.internal_conditions = nullptr; }, -1013,
-     nullptr},
+    {"hermite_no_ic", [](auto& t, auto&, auto&) { t.record.internal_conditions = nullptr; }, -1013, nullptr},
     {"natural", order_type(4, 2, 0), 0, "DFNaturalCubicSpline1D"},
     {"bessel", order_type(4, 4, 0), 0, "DFBesselCubicSpline1D"},
     {"akima", order_type(4, 5, 0), 0, "DFAkimaCubicSpline1D"},
@@ -130,12 +120,12 @@ const std::vector<construct_case> construct_cases = {
     {"order1", order_type(1, 0), -1010, nullptr},
     {"order5", order_type(5, 0), -1010, nullptr},
     {"skip_checks_passes_bad_arguments",
-     [](fake_task& t, std::int64_t& f, std::int64_t&) {
+     [](auto& t, auto& f, auto&) {
        t.record.skip_checks = 1, f = 7, t.record.coeffs = nullptr, t.record.functions = nullptr;
      },
      0, "DFHermiteCubicSpline1D"},
-    {"skip_checks_keeps_kernel_choice",
-     [](fake_task& t, std::int64_t&, std::int64_t&) { t.record.skip_checks = 1, t.record.order = 5; }, -1010, nullptr},
+    {"skip_checks_keeps_kernel_choice", [](auto& t, auto&, auto&) { t.record.skip_checks = 1, t.record.order = 5; },
+     -1010, nullptr},
 };
 
 class ConstructChecks : public ::testing::TestWithParam<construct_case> {};
@@ -184,69 +174,62 @@ struct interpolate_case {
   const char* name;
   std::function<void(fake_task&, interpolate_call&)> edit;
   std::int32_t status;
-  const char* kernel;         // suffix after the precision letter
+  const char* kernel;           // suffix after the precision letter
   std::int64_t type_handed_on;  // for the interpolation kernel
 };
 
 const std::vector<interpolate_case> interpolate_cases = {
-    {"valid", [](fake_task&, interpolate_call&) {}, 0, "DFInterpolate1D", 1},
-    {"type_none", [](fake_task&, interpolate_call& c) { c.type = 8; }, -1003, nullptr, 0},
-    {"type_before_method", [](fake_task&, interpolate_call& c) { c.type = 0, c.method = 2; }, -1003, nullptr, 0},
-    {"method", [](fake_task&, interpolate_call& c) { c.method = 2; }, -1002, nullptr, 0},
-    {"method_before_sites", [](fake_task&, interpolate_call& c) { c.method = 0, c.sites = false; }, -1002, nullptr, 0},
-    {"sites", [](fake_task&, interpolate_call& c) { c.sites = false; }, -1022, nullptr, 0},
-    {"sites_before_nsites", [](fake_task&, interpolate_call& c) { c.sites = false, c.nsites = 0; }, -1022, nullptr, 0},
-    {"nsites", [](fake_task&, interpolate_call& c) { c.nsites = 0; }, -1021, nullptr, 0},
-    {"nsites_before_site_hint", [](fake_task&, interpolate_call& c) { c.nsites = -1, c.site_hint = 2; }, -1021, nullptr,
+    {"valid", [](auto&, auto&) {}, 0, "DFInterpolate1D", 1},
+    {"type_none", [](auto&, auto& c) { c.type = 8; }, -1003, nullptr, 0},
+    {"type_before_method", [](auto&, auto& c) { c.type = 0, c.method = 2; }, -1003, nullptr, 0},
+    {"method", [](auto&, auto& c) { c.method = 2; }, -1002, nullptr, 0},
+    {"method_before_sites", [](auto&, auto& c) { c.method = 0, c.sites = false; }, -1002, nullptr, 0},
+    {"sites", [](auto&, auto& c) { c.sites = false; }, -1022, nullptr, 0},
+    {"sites_before_nsites", [](auto&, auto& c) { c.sites = false, c.nsites = 0; }, -1022, nullptr, 0},
+    {"nsites", [](auto&, auto& c) { c.nsites = 0; }, -1021, nullptr, 0},
+    {"nsites_before_site_hint", [](auto&, auto& c) { c.nsites = -1, c.site_hint = 2; }, -1021, nullptr, 0},
+    {"site_hint", [](auto&, auto& c) { c.site_hint = 2; }, -1023, nullptr, 0},
+    {"site_hint_0", [](auto&, auto& c) { c.site_hint = 0; }, 0, "DFInterpolate1D", 1},
+    {"site_hint_4", [](auto&, auto& c) { c.site_hint = 4; }, 0, "DFInterpolate1D", 1},
+    {"site_hint_64", [](auto&, auto& c) { c.site_hint = 64; }, 0, "DFInterpolate1D", 1},
+    {"coeff_array_null", [](auto& t, auto&) { t.record.coeffs = nullptr; }, -1016, nullptr, 0},
+    {"coeff_entry_null", [](auto& t, auto&) { t.coeffs[2] = nullptr; }, -1016, nullptr, 0},
+    {"ny0_checks_no_coeff_entry", [](auto& t, auto&) { t.record.ny = 0, t.coeffs[0] = nullptr; }, 0, "DFInterpolate1D",
+     1},
+    {"type7_needs_no_coeffs", [](auto& t, auto&) { t.record.type = 7, t.record.coeffs = nullptr; }, 0,
+     "DFInterpolate1D", 1},
+    {"coeffs_before_results", [](auto& t, auto& c) { t.record.coeffs = nullptr, c.results = false; }, -1016, nullptr,
      0},
-    {"site_hint", [](fake_task&, interpolate_call& c) { c.site_hint = 2; }, -1023, nullptr, 0},
-    {"site_hint_0", [](fake_task&, interpolate_call& c) { c.site_hint = 0; }, 0, "DFInterpolate1D", 1},
-    {"site_hint_4", [](fake_task&, interpolate_call& c) { c.site_hint = 4; }, 0, "DFInterpolate1D", 1},
-    {"site_hint_64", [](fake_task&, interpolate_call& c) { c.site_hint = 64; }, 0, "DFInterpolate1D", 1},
-    {"coeff_array_null", [](fake_task& t, interpolate_call&) { t.record.coeffs = nullptr; }, -1016, nullptr, 0},
-    {"coeff_entry_null", [](fake_task& t, interpolate_call&) { t.coeffs[2] = nullptr; }, -1016, nullptr, 0},
-    {"ny0_checks_no_coeff_entry", [](fake_task& t, interpolate_call&) { t.record.ny = 0, t.coeffs[0] = nullptr; }, 0,
-     "DFInterpolate1D", 1},
-    {"type7_needs_no_coeffs", [](fake_task& t, interpolate_call&) { t.record.type = 7, t.record.coeffs = nullptr; }, 0,
-     "DFInterpolate1D", 1},
-    {"coeffs_before_results",
-     [](fake_task& t, interpolate_call& c) { t.record.coeffs = nullptr, c.results = false; }, -1016, nullptr, 0},
-    {"results", [](fake_task&, interpolate_call& c) { c.results = false; }, -1027, nullptr, 0},
-    {"results_before_derivatives", [](fake_task&, interpolate_call& c) { c.results = false, c.der_count = -1; }, -1027,
-     nullptr, 0},
-    {"orders_without_count", [](fake_task&, interpolate_call& c) { c.der_count = 0; }, -1024, nullptr, 0},
-    {"orders_with_negative_count", [](fake_task&, interpolate_call& c) { c.der_count = -2; }, -1024, nullptr, 0},
-    {"negative_count_no_orders", [](fake_task&, interpolate_call& c) { c.der_count = -1, c.indicators = false; },
-     -1025, nullptr, 0},
-    {"count_without_orders", [](fake_task&, interpolate_call& c) { c.indicators = false; }, -1025, nullptr, 0},
-    {"count0_no_orders_passes", [](fake_task&, interpolate_call& c) { c.der_count = 0, c.indicators = false; }, 0,
-     "DFInterpolate1D", 1},
-    {"derivatives_before_cells", [](fake_task&, interpolate_call& c) { c.type = 3, c.indicators = false; }, -1025,
-     nullptr, 0},
-    {"values_and_cells_without_cells", [](fake_task&, interpolate_call& c) { c.type = 3; }, -1029, nullptr, 0},
-    {"values_and_cells", [](fake_task&, interpolate_call& c) { c.type = 3, c.cells = true; }, 0, "DFInterpolate1D", 3},
-    {"from_cells_drops_other_bits", [](fake_task&, interpolate_call& c) { c.type = 5; }, 0, "DFInterpolate1D", 4},
-    {"from_cells_drops_cell_bit", [](fake_task&, interpolate_call& c) { c.type = 7, c.cells = true; }, 0,
-     "DFInterpolate1D", 4},
-    {"search_only", [](fake_task&, interpolate_call& c) { c.type = 2, c.cells = true; }, 0, "DFSearch1D", 0},
-    {"search_only_without_cells", [](fake_task&, interpolate_call& c) { c.type = 2; }, -1029, nullptr, 0},
-    {"search_only_needs_no_results", [](fake_task&, interpolate_call& c) { c.type = 2, c.cells = true, c.results = false; },
-     0, "DFSearch1D", 0},
+    {"results", [](auto&, auto& c) { c.results = false; }, -1027, nullptr, 0},
+    {"results_before_derivatives", [](auto&, auto& c) { c.results = false, c.der_count = -1; }, -1027, nullptr, 0},
+    {"orders_without_count", [](auto&, auto& c) { c.der_count = 0; }, -1024, nullptr, 0},
+    {"orders_with_negative_count", [](auto&, auto& c) { c.der_count = -2; }, -1024, nullptr, 0},
+    {"negative_count_no_orders", [](auto&, auto& c) { c.der_count = -1, c.indicators = false; }, -1025, nullptr, 0},
+    {"count_without_orders", [](auto&, auto& c) { c.indicators = false; }, -1025, nullptr, 0},
+    {"count0_no_orders_passes", [](auto&, auto& c) { c.der_count = 0, c.indicators = false; }, 0, "DFInterpolate1D", 1},
+    {"derivatives_before_cells", [](auto&, auto& c) { c.type = 3, c.indicators = false; }, -1025, nullptr, 0},
+    {"values_and_cells_without_cells", [](auto&, auto& c) { c.type = 3; }, -1029, nullptr, 0},
+    {"values_and_cells", [](auto&, auto& c) { c.type = 3, c.cells = true; }, 0, "DFInterpolate1D", 3},
+    {"from_cells_drops_other_bits", [](auto&, auto& c) { c.type = 5; }, 0, "DFInterpolate1D", 4},
+    {"from_cells_drops_cell_bit", [](auto&, auto& c) { c.type = 7, c.cells = true; }, 0, "DFInterpolate1D", 4},
+    {"search_only", [](auto&, auto& c) { c.type = 2, c.cells = true; }, 0, "DFSearch1D", 0},
+    {"search_only_without_cells", [](auto&, auto& c) { c.type = 2; }, -1029, nullptr, 0},
+    {"search_only_needs_no_results", [](auto&, auto& c) { c.type = 2, c.cells = true, c.results = false; }, 0,
+     "DFSearch1D", 0},
     {"skip_checks_passes_method",
-     [](fake_task& t, interpolate_call& c) { t.record.skip_checks = 1, c.method = 7, c.sites = false, c.nsites = 0; },
-     0, "DFInterpolate1D", 1},
-    {"skip_checks_keeps_results", [](fake_task& t, interpolate_call& c) { t.record.skip_checks = 1, c.results = false; },
-     -1027, nullptr, 0},
-    {"skip_checks_keeps_coeffs", [](fake_task& t, interpolate_call&) { t.record.skip_checks = 1, t.coeffs[1] = nullptr; },
-     -1016, nullptr, 0},
-    {"skip_checks_keeps_derivatives",
-     [](fake_task& t, interpolate_call& c) { t.record.skip_checks = 1, c.indicators = false; }, -1025, nullptr, 0},
-    {"skip_checks_passes_cells", [](fake_task& t, interpolate_call& c) { t.record.skip_checks = 1, c.type = 3; }, 0,
-     "DFInterpolate1D", 3},
-    {"skip_checks_search_without_cells", [](fake_task& t, interpolate_call& c) { t.record.skip_checks = 1, c.type = 2; },
-     0, "DFSearch1D", 0},
-    {"skip_checks_type_none", [](fake_task& t, interpolate_call& c) { t.record.skip_checks = 1, c.type = 8; }, -1003,
+     [](auto& t, auto& c) { t.record.skip_checks = 1, c.method = 7, c.sites = false, c.nsites = 0; }, 0,
+     "DFInterpolate1D", 1},
+    {"skip_checks_keeps_results", [](auto& t, auto& c) { t.record.skip_checks = 1, c.results = false; }, -1027, nullptr,
+     0},
+    {"skip_checks_keeps_coeffs", [](auto& t, auto&) { t.record.skip_checks = 1, t.coeffs[1] = nullptr; }, -1016,
      nullptr, 0},
+    {"skip_checks_keeps_derivatives", [](auto& t, auto& c) { t.record.skip_checks = 1, c.indicators = false; }, -1025,
+     nullptr, 0},
+    {"skip_checks_passes_cells", [](auto& t, auto& c) { t.record.skip_checks = 1, c.type = 3; }, 0, "DFInterpolate1D",
+     3},
+    {"skip_checks_search_without_cells", [](auto& t, auto& c) { t.record.skip_checks = 1, c.type = 2; }, 0,
+     "DFSearch1D", 0},
+    {"skip_checks_type_none", [](auto& t, auto& c) { t.record.skip_checks = 1, c.type = 8; }, -1003, nullptr, 0},
 };
 
 class InterpolateChecks : public ::testing::TestWithParam<interpolate_case> {};
@@ -261,9 +244,10 @@ void run_interpolate_case(const interpolate_case& ic) {
   std::vector<std::int64_t> cells(4);
   std::int64_t indicators[4] = {1, 0, 0, 0};
   reset_recording(0);
-  const std::int32_t status = df::df_interpolate_1d<T>(
-      t.task(), c.type, c.method, c.nsites, c.sites ? sites.data() : nullptr, c.site_hint, c.der_count,
-      c.indicators ? indicators : nullptr, 0, c.results ? results.data() : nullptr, 16, c.cells ? cells.data() : nullptr);
+  const std::int32_t status =
+      df::df_interpolate_1d<T>(t.task(), c.type, c.method, c.nsites, c.sites ? sites.data() : nullptr, c.site_hint,
+                               c.der_count, c.indicators ? indicators : nullptr, 0,
+                               c.results ? results.data() : nullptr, 16, c.cells ? cells.data() : nullptr);
   EXPECT_EQ(status, ic.status);
   if (ic.kernel == nullptr) {
     EXPECT_EQ(last_call()->calls, 0) << called();

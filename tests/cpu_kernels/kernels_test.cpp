@@ -367,29 +367,6 @@ TYPED_TEST(KernelNumerics, AllocationFailureReportsBadAllocAndKeepsTheTask) {
   EXPECT_NEAR(result, s.piece(0, k, site - s.x[k], 0), tolerance(result));
 }
 
-// Coefficients handed over without function values, as the CPU back-end
-// does for a spline made from computed coefficients.
-TYPED_TEST(KernelNumerics, TaskFromCoefficientsAloneInterpolates) {
-  using T = TypeParam;
-  spline_case<T> s(7, 2, 2, 16, waves<T>);
-  ASSERT_EQ(s.construct(4, 2), 0);
-  df::task_record* task = nullptr;
-  ASSERT_EQ(df::df_new_task_1d<T>(&task, s.nx, s.partition.data(), 2, 0, nullptr, 16), 0);
-  ASSERT_EQ(df::df_edit_val(task, 16, 2), 0);
-  ASSERT_EQ(df::df_edit_pp_spline_1d<T>(task, 4, 3, 0, nullptr, 0, nullptr, s.coeffs.data(), 16), 0);
-  T sites[3] = {T(-2), T(0.3), T(2.4)};
-  T results[6] = {};
-  std::int64_t order = 1;
-  ASSERT_EQ(df::df_interpolate_1d<T>(task, 1, 1, 3, sites, 1, 1, &order, 0, results, 32, nullptr), 0);
-  for (std::int64_t f = 0; f < 2; ++f) {
-    for (std::int64_t i = 0; i < 3; ++i) {
-      const std::int64_t k = std::clamp<std::int64_t>(reference_index(s, sites[i]) - 1, 0, s.nx - 2);
-      EXPECT_NEAR(results[f * 3 + i], s.piece(f, k, sites[i] - s.x[k], 0), tolerance(T(64), T(16)));
-    }
-  }
-  EXPECT_EQ(df::df_delete_task(&task), 0);
-}
-
 TYPED_TEST(KernelNumerics, UnknownValuesAndMissingMethodsGiveNonZeroStatuses) {
   using T = TypeParam;
   spline_case<T> bad_partition(5, 1, 3, 16, waves<T>);

@@ -56,6 +56,7 @@ TYPED_TEST(KernelVariants, FastPathsEqualThePlainLoops) {
   const T ends[2] = {x.front(), x.back()};
 
   for (bool uniform : {false, true}) {
+    // A task from coefficients alone, as for a spline made from computed ones.
     df::task_record* task = nullptr;
     ASSERT_EQ(df::df_new_task_1d<T>(&task, nx, uniform ? const_cast<T*>(ends) : x.data(), uniform ? 4 : 1, 0,
                                     nullptr, 16),
