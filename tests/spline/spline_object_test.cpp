@@ -142,13 +142,6 @@ TYPED_TEST(SplineObjectTest, RefusedConstructionsLeaveTheSplineUnconstructed) {
   }
 }
 
-TYPED_TEST(SplineObjectTest, CpuBackEndRefusesUntilItExists) {
-  typename TestFixture::spline_t s(sycl::queue(sycl::cpu_selector_v), 2, false);
-  this->record_all(s);
-  expect_refusal<computation_error>([&] { s.construct(); },
-                                    computation("construct", "the CPU back-end is not available yet"));
-}
-
 TEST(HermiteObjectTest, BoundaryKindsWithoutAKernelAreRefused) {
   using df::bc_type;
   sycl::queue q = gpu_queue();

@@ -24,6 +24,9 @@ class pending_events {
     events_.erase(std::remove_if(events_.begin(), events_.end(), is_complete), events_.end());
   }
 
+  // The kept events, for work that must run after all of them.
+  const std::vector<sycl::event>& events() const { return events_; }
+
   // Blocks until every kept event has completed. A plain wait: asynchronous
   // errors stay with their queue.
   void wait_all() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <any>
+#include <type_traits>
 #include <typeindex>
 #include <utility>
 #include <vector>
@@ -14,9 +15,16 @@ namespace property::queue {
 struct in_order {};
 }  // namespace property::queue
 
+template <typename T>
+struct is_property : std::false_type {};
+template <>
+struct is_property<property::queue::in_order> : std::true_type {};
+template <typename T>
+inline constexpr bool is_property_v = is_property<T>::value;
+
 class property_list {
  public:
-  template <typename... Properties>
+  template <typename... Properties, typename = std::enable_if_t<(is_property_v<Properties> && ...)>>
   property_list(Properties... props) {
     (entries_.emplace_back(std::type_index(typeid(Properties)), std::any(props)), ...);
   }
