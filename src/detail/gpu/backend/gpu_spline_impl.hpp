@@ -29,6 +29,9 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
   // return the stored event without new work.
   sycl::event construct(const std::vector<sycl::event>& dependencies) override;
 
+  // Evaluates on `queue` after `dependencies` (not after construct_event:
+  // the caller orders the two). Refuses an unconstructed spline, a missing
+  // partition or coefficient array and an empty mask, in that order.
   sycl::event interpolate(sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results,
                           std::bitset<32> der_mask, const std::vector<sycl::event>& dependencies,
                           interpolate_hint ih, site_hint sh) override;
