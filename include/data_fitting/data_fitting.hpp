@@ -5,5 +5,6 @@
 #include "data_fitting/boundary_conditions.hpp"
 #include "data_fitting/exceptions.hpp"
 #include "data_fitting/hints.hpp"
+#include "data_fitting/interpolate.hpp"
 #include "data_fitting/spline.hpp"
 #include "data_fitting/spline_types.hpp"
