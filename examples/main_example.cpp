@@ -1,28 +1,93 @@
-// Submits a kernel and a host task to every device and prints the results.
+// Builds cubic Hermite and linear splines of two functions, sin(x) and
+// sin(x) + 1, on the GPU-class device and on the CPU device, evaluates values
+// and first derivatives at a few sites, prints them as a table and shows
+// that the two devices agree. (The interior first derivatives of a cubic
+// Hermite spline are shared by all its functions, hence two functions with
+// the same slopes.)
+#include <algorithm>
+#include <bitset>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include <sycl/sycl.hpp>
 
-int main() {
-  for (const sycl::device& dev : sycl::device::get_devices()) {
-    sycl::queue q(dev);
-    constexpr std::size_t n = 8;
-    int* squares = sycl::malloc_shared<int>(n, q);
-    int sum = 0;
-    sycl::event fill = q.parallel_for(sycl::range<1>(n), [=](sycl::item<1> it) {
-      const int i = static_cast<int>(it.get_id(0));
-      squares[i] = i * i;
-    });
-    q.submit([&](sycl::handler& h) {
-      h.depends_on(fill);
-      h.host_task([&sum, squares] {
-        for (std::size_t i = 0; i < n; ++i) sum += squares[i];
-      });
-    });
-    q.wait_and_throw();
-    std::printf("%-28s sum of squares 0..%zu = %d\n", dev.get_info<sycl::info::device::name>().c_str(), n - 1, sum);
-    sycl::free(squares, q);
+#include <data_fitting/data_fitting.hpp>
+
+namespace df = velora::qrx::experimental::data_fitting;
+
+constexpr std::int64_t nx = 9;      // breakpoints
+constexpr std::int64_t ny = 2;      // functions: sin and sin + 1
+constexpr std::int64_t nsites = 5;  // evaluation sites
+constexpr double pi = 3.14159265358979323846;
+
+// Evaluates one spline kind on one queue; returns ny*nsites*2 results laid
+// out as (function, site, derivative order).
+template <typename SplineType>
+std::vector<double> evaluate(sycl::queue q) {
+  // Caller-owned USM arrays: the spline only records pointers to them.
+  double* x = sycl::malloc_shared<double>(2, q);  // uniform partition: the two ends
+  double* y = sycl::malloc_shared<double>(nx * ny, q);
+  double* dy = sycl::malloc_shared<double>(nx - 2, q);  // Hermite: interior first derivatives
+  double* sites = sycl::malloc_shared<double>(nsites, q);
+  double* results = sycl::malloc_shared<double>(ny * nsites * 2, q);
+
+  x[0] = 0;
+  x[1] = pi;
+  for (std::int64_t i = 0; i < nx; ++i) {
+    const double xi = pi * double(i) / double(nx - 1);
+    y[i] = std::sin(xi);       // function 0, row major
+    y[nx + i] = std::sin(xi) + 1;  // function 1
+    if (i > 0 && i < nx - 1) dy[i - 1] = std::cos(xi);  // shared by both functions
   }
+  for (std::int64_t s = 0; s < nsites; ++s) sites[s] = 0.3 + 0.6 * double(s);
+
+  std::vector<double> out;
+  {
+    df::spline<double, SplineType, 1> spline(q, ny, false);
+    double* coeffs = sycl::malloc_shared<double>(nx * ny * 4, q);
+    spline.set_partitions(x, nx, df::partition_hint::uniform)
+        .set_function_values(y, df::function_hint::row_major)
+        .set_coefficients(coeffs, df::coefficient_hint::row_major);
+    if constexpr (std::is_same_v<SplineType, df::cubic_spline::hermite>) {
+      // The slopes of sin at the ends: 1 at 0, -1 at pi.
+      spline.set_internal_conditions(dy)
+          .set_boundary_conditions(df::bc_type::first_left_der, 1.0)
+          .set_boundary_conditions(df::bc_type::first_right_der, -1.0);
+    }
+    sycl::event built = spline.construct();
+    df::interpolate(spline, sites, nsites, results, std::bitset<32>("11"), {built},
+                    df::interpolate_hint::funcs_sites_ders, df::site_hint::non_uniform)
+        .wait_and_throw();
+    out.assign(results, results + ny * nsites * 2);
+    sycl::free(coeffs, q);
+  }
+  for (void* p : {static_cast<void*>(x), static_cast<void*>(y), static_cast<void*>(dy), static_cast<void*>(sites),
+                  static_cast<void*>(results)})
+    sycl::free(p, q);
+  return out;
+}
+
+template <typename SplineType>
+void report(const char* kind) {
+  sycl::queue gpu(sycl::gpu_selector_v), cpu(sycl::cpu_selector_v);
+  const std::vector<double> g = evaluate<SplineType>(gpu), c = evaluate<SplineType>(cpu);
+
+  std::printf("\n%s spline, %s\n", kind, gpu.get_device().get_info<sycl::info::device::name>().c_str());
+  std::printf("%6s %10s %10s %10s %10s %12s\n", "x", "sin(x)", "s0(x)", "cos(x)", "s0'(x)", "s1(x) - 1");
+  for (std::int64_t s = 0; s < nsites; ++s) {
+    const double xs = 0.3 + 0.6 * double(s);
+    std::printf("%6.2f %10.6f %10.6f %10.6f %10.6f %12.6f\n", xs, std::sin(xs), g[s * 2], std::cos(xs),
+                g[s * 2 + 1], g[(nsites + s) * 2] - 1);
+  }
+  double diff = 0;
+  for (std::size_t i = 0; i < g.size(); ++i) diff = std::max(diff, std::abs(g[i] - c[i]));
+  std::printf("largest difference from the %s: %.3g\n", cpu.get_device().get_info<sycl::info::device::name>().c_str(),
+              diff);
+}
+
+int main() {
+  report<df::cubic_spline::hermite>("cubic Hermite");
+  report<df::linear_spline::default_type>("linear");
   return 0;
 }

@@ -1,0 +1,121 @@
+#pragma once
+
+// Builds a spline from host data on any queue, constructs it and evaluates
+// it, so that the same case can run on both back-ends.
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "spline/spline_test_support.hpp"
+
+namespace backend_test {
+
+using namespace spline_test;
+
+template <typename T, typename S>
+struct config {
+  using fp = T;
+  using kind = S;
+  static constexpr int coeffs_per_cell = std::is_same_v<S, hermite> ? 4 : 2;
+};
+using configs = ::testing::Types<config<float, linear>, config<double, linear>, config<float, hermite>,
+                                 config<double, hermite>>;
+
+inline sycl::queue gpu_queue() { return sycl::queue(sycl::gpu_selector_v); }
+inline sycl::queue cpu_queue() { return sycl::queue(sycl::cpu_selector_v); }
+
+// Everything that describes one spline, on the host.
+template <typename T>
+struct spline_data {
+  std::int64_t nx = 0, ny = 0;
+  df::partition_hint part_hint = df::partition_hint::non_uniform;
+  df::function_hint func_hint = df::function_hint::row_major;
+  std::vector<T> partition;  // nx breakpoints, or {a, b} for uniform
+  std::vector<T> values;     // nx*ny, laid out per func_hint
+  std::vector<T> internal;   // nx - 2 first derivatives
+  std::vector<df::bc_type> bc_kinds;
+  T bc_left = 0, bc_right = 0;
+
+  // Breakpoint i, as the construction treats it.
+  double x(std::int64_t i) const {
+    if (part_hint != df::partition_hint::uniform) return partition[i];
+    return partition[0] + double(i) * (double(partition[1]) - partition[0]) / double(nx - 1);
+  }
+  T& value(std::int64_t f, std::int64_t i) {
+    return func_hint == df::function_hint::row_major ? values[f * nx + i] : values[i * ny + f];
+  }
+};
+
+// Samples of f(function, x) over a partition of nx points in [a, b]: random
+// increasing breakpoints, or the two ends for a uniform partition.
+template <typename T, typename F>
+spline_data<T> sample(std::int64_t nx, std::int64_t ny, df::partition_hint ph, df::function_hint fh, F&& f,
+                      unsigned seed = 7) {
+  spline_data<T> d;
+  d.nx = nx;
+  d.ny = ny;
+  d.part_hint = ph;
+  d.func_hint = fh;
+  const double a = -1.25, b = 2.5;
+  if (ph == df::partition_hint::uniform) {
+    d.partition = {T(a), T(b)};
+  } else {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> jitter(-0.3, 0.3);
+    const double h = (b - a) / double(nx - 1);
+    for (std::int64_t i = 0; i < nx; ++i)
+      d.partition.push_back(T(i == 0 || i == nx - 1 ? a + h * double(i) : a + h * (double(i) + jitter(rng))));
+  }
+  d.values.resize(std::size_t(nx * ny));
+  for (std::int64_t fn = 0; fn < ny; ++fn)
+    for (std::int64_t i = 0; i < nx; ++i) d.value(fn, i) = T(f(fn, d.x(i), 0));
+  for (std::int64_t i = 1; i + 1 < nx; ++i) d.internal.push_back(T(f(0, d.x(i), 1)));
+  return d;
+}
+
+// Builds the spline on `q`, constructs it and returns its coefficients.
+template <typename T, typename S>
+struct built_spline {
+  built_spline(sycl::queue q, const spline_data<T>& d)
+      : q(q),
+        x(q, d.partition),
+        y(q, d.values),
+        ic(q, d.internal.empty() ? std::vector<T>{T(0)} : d.internal),
+        c(q, std::size_t((d.nx - 1) * d.ny * config<T, S>::coeffs_per_cell)),
+        s(q, d.ny, false),
+        ny_(d.ny) {
+    s.set_partitions(x.get(), d.nx, d.part_hint).set_function_values(y.get(), d.func_hint);
+    s.set_coefficients(c.get());
+    if constexpr (std::is_same_v<S, hermite>) {
+      s.set_internal_conditions(ic.get());
+      for (df::bc_type kind : d.bc_kinds) {
+        const bool right = kind == df::bc_type::first_right_der || kind == df::bc_type::second_right_der;
+        s.set_boundary_conditions(kind, right ? d.bc_right : d.bc_left);
+      }
+      if (d.bc_kinds.empty()) s.set_boundary_conditions(df::bc_type(0), T(0));
+    }
+    constructed = s.construct();
+    q.wait_and_throw();
+  }
+
+  // Evaluates at `sites` (all, or the two ends for uniform sites) into a
+  // result array of ny*nsites*K elements prefilled with `sentinel`.
+  std::vector<T> evaluate(const std::vector<T>& sites, std::int64_t nsites, std::bitset<32> mask,
+                          df::interpolate_hint ih, df::site_hint sh, T sentinel, std::int64_t k) {
+    usm_array<T> where(q, sites);
+    usm_array<T> out(q, std::size_t(ny_ * nsites * k), sentinel);
+    df::interpolate(s, where.get(), nsites, out.get(), mask, {constructed}, ih, sh);
+    q.wait_and_throw();
+    return out.to_vector();
+  }
+
+  sycl::queue q;
+  usm_array<T> x, y, ic, c;
+  df::spline<T, S, 1> s;
+  sycl::event constructed;
+  std::int64_t ny_;
+};
+
+}  // namespace backend_test
