@@ -42,7 +42,7 @@ typedef struct qrx_df_threader_block {
 /* Statuses. */
 #define QRX_DF_STATUS_OK 0
 #define QRX_DF_STATUS_NULL_TASK (-1000)
-#define QRX_DF_STATUS_BAD_ALLOC (-1001)         /* memory could not be allocated */
+#define QRX_DF_STATUS_BAD_ALLOC (-1001)         /* memory, or the threader's tasks, could not be obtained */
 #define QRX_DF_STATUS_BAD_METHOD (-1002)        /* unknown format or method */
 #define QRX_DF_STATUS_BAD_TYPE (-1003)          /* interpolation type asks for nothing known */
 #define QRX_DF_STATUS_NO_FUNCTIONS (-1008)      /* function values missing */
