@@ -37,7 +37,7 @@ enum class interpolate_hint : std::int64_t {
 enum class site_hint : std::int64_t {
   non_uniform = 1,  // nsites sites in any order
   uniform = 4,      // two values: first and last site
-  kind_64 = 64,     // nsites sites, sorted ascending
+  kind_64 = 64,     // nsites sites; the GPU back-end reads them as non_uniform, the CPU kernels may take them as sorted
 };
 
 }  // namespace velora::qrx::experimental::data_fitting
