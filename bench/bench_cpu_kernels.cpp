@@ -90,8 +90,9 @@ void BM_Interpolate(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * nsites);
 }
 
-// With --benchmark_repetitions=N, "min" is the best repetition: the machine
-// is shared, and other work only ever makes a run slower.
+// With --benchmark_repetitions=N, the "min" row's time is the best
+// repetition (other work on a shared machine only ever makes a run slower);
+// its items_per_second is the lowest rate, so read the time.
 double fastest(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
 
 void interpolation_cases(benchmark::internal::Benchmark* b) {

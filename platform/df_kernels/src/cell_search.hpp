@@ -56,6 +56,7 @@ struct uniform_partition {
     clamped = clamped < last ? clamped : last;
     const auto n = static_cast<Conv>(nx);
     Conv j = static_cast<Conv>(clamped) + 1;
+    j = q >= last ? n : j;  // also where float rounding made `last` smaller than nx - 1
     j = j < n ? j : n;
     j = x < a ? 0 : j;
     return x == b ? n - 1 : j;
@@ -72,9 +73,10 @@ struct uniform_partition {
 // the buckets before b. Bucket numbers are computed by the same monotone
 // function for breakpoints and sites, so every breakpoint of an earlier bucket
 // is below a site of bucket b and every one of a later bucket above it: j is
-// first[b] plus the breakpoints of bucket b that are not above x, found by a
-// bisection of fixed length over at most `span` - 1 candidates. The breakpoint
-// copy has sentinels: xp[-1] = -inf and +inf from xp[nx] on.
+// first[b] plus the breakpoints of bucket b that are not above x. A bucket
+// holds fewer than `span` breakpoints, so counting the `span` candidates from
+// first[b] (or a bisection of log2(span) steps over them) finds them. The
+// breakpoint copy has sentinels: xp[-1] = -inf and +inf from xp[nx] on.
 template <typename T>
 struct search_table {
   std::int64_t nx;
