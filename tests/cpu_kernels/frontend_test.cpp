@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ struct construct_case {
   std::int32_t status;
   const char* kernel;  // suffix after the precision letter
 };
+
+// Test names, so that gtest does not print the cases' bytes.
+void PrintTo(const construct_case& c, std::ostream* os) { *os << c.name; }
 
 auto set_field(std::int64_t qrx_df_task::*field, std::int64_t v) {
   return [=](auto& t, auto&, auto&) { t.record.*field = v; };
@@ -231,6 +235,8 @@ const std::vector<interpolate_case> interpolate_cases = {
      "DFSearch1D", 0},
     {"skip_checks_type_none", [](auto& t, auto& c) { t.record.skip_checks = 1, c.type = 8; }, -1003, nullptr, 0},
 };
+
+void PrintTo(const interpolate_case& c, std::ostream* os) { *os << c.name; }
 
 class InterpolateChecks : public ::testing::TestWithParam<interpolate_case> {};
 
