@@ -49,61 +49,56 @@ inline void* aligned_alloc_shared(std::size_t alignment, std::size_t numBytes, c
 }
 
 namespace detail {
-// Typed forms take an element count; an overflowing byte count fails.
-inline bool element_bytes(std::size_t count, std::size_t size, std::size_t& bytes) {
-  if (size != 0 && count > static_cast<std::size_t>(-1) / size) return false;
-  bytes = count * size;
-  return true;
+// Typed forms take an element count: count elements of T through the untyped
+// allocation `alloc(alignment, bytes)`; an overflowing byte count fails.
+template <typename T, typename Alloc>
+T* typed_alloc(std::size_t alignment, std::size_t count, Alloc&& alloc) {
+  if (count > static_cast<std::size_t>(-1) / sizeof(T)) return nullptr;
+  return static_cast<T*>(alloc(alignment == 0 ? alignof(T) : alignment, count * sizeof(T)));
 }
 }  // namespace detail
 
 template <typename T>
 T* aligned_alloc_device(std::size_t alignment, std::size_t count, const queue& q) {
-  std::size_t bytes = 0;
-  if (!detail::element_bytes(count, sizeof(T), bytes)) return nullptr;
-  return static_cast<T*>(aligned_alloc_device(alignment == 0 ? alignof(T) : alignment, bytes, q));
+  return detail::typed_alloc<T>(alignment, count,
+                                [&](std::size_t a, std::size_t n) { return aligned_alloc_device(a, n, q); });
 }
 template <typename T>
 T* aligned_alloc_host(std::size_t alignment, std::size_t count, const queue& q) {
-  std::size_t bytes = 0;
-  if (!detail::element_bytes(count, sizeof(T), bytes)) return nullptr;
-  return static_cast<T*>(aligned_alloc_host(alignment == 0 ? alignof(T) : alignment, bytes, q));
+  return detail::typed_alloc<T>(alignment, count,
+                                [&](std::size_t a, std::size_t n) { return aligned_alloc_host(a, n, q); });
 }
 template <typename T>
 T* aligned_alloc_shared(std::size_t alignment, std::size_t count, const queue& q) {
-  std::size_t bytes = 0;
-  if (!detail::element_bytes(count, sizeof(T), bytes)) return nullptr;
-  return static_cast<T*>(aligned_alloc_shared(alignment == 0 ? alignof(T) : alignment, bytes, q));
+  return detail::typed_alloc<T>(alignment, count,
+                                [&](std::size_t a, std::size_t n) { return aligned_alloc_shared(a, n, q); });
 }
 template <typename T>
 T* malloc_device(std::size_t count, const queue& q) {
-  return aligned_alloc_device<T>(alignof(T), count, q);
+  return aligned_alloc_device<T>(0, count, q);
 }
 template <typename T>
 T* malloc_host(std::size_t count, const queue& q) {
-  return aligned_alloc_host<T>(alignof(T), count, q);
+  return aligned_alloc_host<T>(0, count, q);
 }
 template <typename T>
 T* malloc_shared(std::size_t count, const queue& q) {
-  return aligned_alloc_shared<T>(alignof(T), count, q);
+  return aligned_alloc_shared<T>(0, count, q);
 }
 template <typename T>
 T* malloc_device(std::size_t count, const device& syclDevice, const context& syclContext) {
-  std::size_t bytes = 0;
-  if (!detail::element_bytes(count, sizeof(T), bytes)) return nullptr;
-  return static_cast<T*>(aligned_alloc_device(alignof(T), bytes, syclDevice, syclContext));
+  return detail::typed_alloc<T>(
+      0, count, [&](std::size_t a, std::size_t n) { return aligned_alloc_device(a, n, syclDevice, syclContext); });
 }
 template <typename T>
 T* malloc_host(std::size_t count, const context& syclContext) {
-  std::size_t bytes = 0;
-  if (!detail::element_bytes(count, sizeof(T), bytes)) return nullptr;
-  return static_cast<T*>(aligned_alloc_host(alignof(T), bytes, syclContext));
+  return detail::typed_alloc<T>(0, count,
+                                [&](std::size_t a, std::size_t n) { return aligned_alloc_host(a, n, syclContext); });
 }
 template <typename T>
 T* malloc_shared(std::size_t count, const device& syclDevice, const context& syclContext) {
-  std::size_t bytes = 0;
-  if (!detail::element_bytes(count, sizeof(T), bytes)) return nullptr;
-  return static_cast<T*>(aligned_alloc_shared(alignof(T), bytes, syclDevice, syclContext));
+  return detail::typed_alloc<T>(
+      0, count, [&](std::size_t a, std::size_t n) { return aligned_alloc_shared(a, n, syclDevice, syclContext); });
 }
 
 // Null is a no-op; an unknown pointer or a foreign context throws errc::invalid.
