@@ -1,11 +1,14 @@
 #pragma once
 
-// Helpers shared by the spline suites: USM arrays, exact message texts and a
-// host evaluation of one polynomial piece.
+// Helpers shared by the spline suites.
 
 #include <algorithm>
+#include <functional>
+#include <future>
 #include <limits>
+#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -19,28 +22,21 @@ namespace df = velora::qrx::experimental::data_fitting;
 using linear = df::linear_spline::default_type;
 using hermite = df::cubic_spline::hermite;
 
-// A shared USM array, freed with the object.
+// A shared USM array of n elements (and one spare), freed with the object.
 template <typename T>
-class usm_array {
- public:
+struct usm_array {
   usm_array(const sycl::queue& q, std::size_t n, T fill = T(0))
-      : q_(q), n_(n), data_(sycl::malloc_shared<T>(n + 1, q)) {
-    std::fill_n(data_, n, fill);
+      : n_(n), data_(sycl::malloc_shared<T>(n + 1, q), [q](T* p) { sycl::free(p, q); }) {
+    std::fill_n(get(), n, fill);
   }
   usm_array(const sycl::queue& q, const std::vector<T>& init) : usm_array(q, init.size()) {
-    std::copy(init.begin(), init.end(), data_);
+    std::copy(init.begin(), init.end(), get());
   }
-  usm_array(const usm_array&) = delete;
-  usm_array& operator=(const usm_array&) = delete;
-  ~usm_array() { sycl::free(data_, q_); }
-  T* get() const { return data_; }
-  T& operator[](std::size_t i) const { return data_[i]; }
-  std::vector<T> to_vector() const { return std::vector<T>(data_, data_ + n_); }
-
- private:
-  sycl::queue q_;
+  T* get() const { return data_.get(); }
+  T& operator[](std::size_t i) const { return get()[i]; }
+  std::vector<T> to_vector() const { return std::vector<T>(get(), get() + n_); }
   std::size_t n_;
-  T* data_;
+  std::unique_ptr<T, std::function<void(T*)>> data_;
 };
 
 // what() of an invalid_argument or computation_error of the library.
@@ -61,6 +57,10 @@ void expect_refusal(F&& f, const std::string& text) {
     EXPECT_EQ(e.what(), text);
   }
 }
+template <typename F>
+void expect_invalid(F&& f, const std::string& function, const std::string& info) {
+  expect_refusal<velora::qrx::invalid_argument>(f, invalid(function, info));
+}
 
 // Derivative `order` at t of the piece c[0] + c[1] t + ... + c[m-1] t^(m-1).
 template <typename T>
@@ -79,6 +79,22 @@ constexpr double tolerance(double scale = 1) {
   return 256 * std::numeric_limits<T>::epsilon() * scale;
 }
 
-inline sycl::queue gpu_queue() { return sycl::queue(sycl::gpu_selector_v); }
+// A command on q that completes only once `open` is set.
+inline sycl::event held_until(sycl::queue& q, std::promise<void>& open) {
+  return q.submit([w = open.get_future().share()](sycl::handler& cgh) { cgh.host_task([w] { w.wait(); }); });
+}
+
+// Base of the suites typed over the four splines, on the GPU-class device.
+template <typename P>
+struct spline_suite : ::testing::Test {
+  using T = std::tuple_element_t<0, P>;
+  using S = std::tuple_element_t<1, P>;
+  using spline_t = df::spline<T, S, 1>;
+  static constexpr bool is_hermite = std::is_same_v<S, hermite>;
+  static constexpr int m = is_hermite ? 4 : 2;  // coefficients per cell, derivative orders
+  sycl::queue q{sycl::gpu_selector_v};
+};
+using spline_types = ::testing::Types<std::tuple<float, linear>, std::tuple<double, linear>, std::tuple<float, hermite>,
+                                      std::tuple<double, hermite>>;
 
 }  // namespace spline_test
