@@ -1,26 +1,20 @@
-// Kernels are invoked through a const reference and must capture only
-// trivially copyable values. As given this file compiles; with
-// HOSTSYCL_REJECT_MUTABLE or HOSTSYCL_REJECT_CAPTURE it must not.
+// Builds as given; with HOSTSYCL_REJECT_MUTABLE (a mutable kernel) or HOSTSYCL_REJECT_CAPTURE (a capture
+// that is not trivially copyable) it must not.
 
 #include <array>
 #include <vector>
 
 #include <sycl/sycl.hpp>
 
-#ifdef HOSTSYCL_REJECT_MUTABLE
-#define KERNEL_QUALIFIER mutable
-#else
-#define KERNEL_QUALIFIER
-#endif
-#ifdef HOSTSYCL_REJECT_CAPTURE
-using captured = std::vector<int>;
-#else
-using captured = std::array<int, 3>;
-#endif
-
 void submit_kernel(sycl::queue& q, int* out) {
-  const captured values{1, 2, 3};
-  q.submit([&](sycl::handler& h) {
-    h.parallel_for(sycl::range<1>(3), [=](sycl::item<1> i) KERNEL_QUALIFIER { out[i] = values[i]; });
-  });
+#ifdef HOSTSYCL_REJECT_CAPTURE
+  const std::vector<int> values{1, 2, 3};
+#else
+  const std::array<int, 3> values{1, 2, 3};
+#endif
+#ifdef HOSTSYCL_REJECT_MUTABLE
+  q.parallel_for(3, [=](sycl::item<1> i) mutable { out[i] = values[i]; });
+#else
+  q.parallel_for(3, [=](sycl::item<1> i) { out[i] = values[i]; });
+#endif
 }
