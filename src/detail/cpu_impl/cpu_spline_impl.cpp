@@ -6,6 +6,7 @@
 #include "detail/cpu_impl/df_frontend.hpp"
 #include "detail/cpu_impl/host_task.hpp"
 #include "detail/cpu_impl/status_exceptions.hpp"
+#include "detail/spline_base/derivative_indicators.hpp"
 #include "detail/spline_base/error_domain.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
@@ -131,16 +132,12 @@ void spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate_task(FpType* s
   }
   if (!task_created) create_task_for_supplied_coefficients();
 
-  std::int64_t der_count = 0;
-  for (std::int64_t i = 0; i < 32; ++i)
-    if (der_mask[static_cast<std::size_t>(i)]) der_count = i + 1;
-  if (der_count == 0) {
+  derivative_indicators<std::int64_t> ders(der_mask);
+  if (ders.count == 0) {
     throw velora::qrx::invalid_argument(error_domain, "interpolate", "all indicators are set to 0");
   }
-  std::int64_t der_indicators[32];
-  for (std::int64_t i = 0; i < der_count; ++i) der_indicators[i] = der_mask[static_cast<std::size_t>(i)] ? 1 : 0;
 
-  throw_on_failure(df_interpolate_1d<FpType>(task, 1, 1, nsites, sites, sh, der_count, der_indicators, 0, results,
+  throw_on_failure(df_interpolate_1d<FpType>(task, 1, 1, nsites, sites, sh, ders.count, ders.flags, 0, results,
                                              ih, nullptr));
 }
 

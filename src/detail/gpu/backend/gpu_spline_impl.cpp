@@ -3,6 +3,7 @@
 #include "data_fitting/exceptions.hpp"
 #include "detail/gpu/construct/dispatch_construct.hpp"
 #include "detail/gpu/interpolate/dispatch_interpolate.hpp"
+#include "detail/spline_base/derivative_indicators.hpp"
 #include "detail/spline_base/error_domain.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
@@ -52,21 +53,16 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
   if (!this->is_initialized()) throw refuse("spline isn't initialized");
   if (this->coeffs == nullptr) throw refuse("coefficients were not set");
 
-  // der_count is one plus the highest order asked for; entries from
-  // der_count on are never read.
-  std::int32_t der_count = 0;
-  std::int32_t der_indicators[32];
-  for (std::int32_t d = 0; d < 32; ++d) der_count = der_mask.test(d) ? d + 1 : der_count;
-  if (der_count == 0) {
+  const derivative_indicators<std::int32_t> ders(der_mask);
+  if (ders.count == 0) {
     throw velora::qrx::invalid_argument(error_domain, "interpolate", "all indicators are set to 0");
   }
-  for (std::int32_t d = 0; d < der_count; ++d) der_indicators[d] = der_mask.test(d) ? 1 : 0;
 
   sycl::event event;
   if (this->coeff_hint == static_cast<std::int64_t>(coefficient_hint::row_major)) {
     event = dispatch_interpolate<FpType, SplineType>(
-        queue, this->nx, this->ny, this->partitions, this->coeffs, sites, nsites, results, der_count,
-        der_indicators, dependencies, this->part_hint, static_cast<std::int64_t>(sh), static_cast<std::int64_t>(ih));
+        queue, this->nx, this->ny, this->partitions, this->coeffs, sites, nsites, results, ders.count,
+        ders.flags, dependencies, this->part_hint, static_cast<std::int64_t>(sh), static_cast<std::int64_t>(ih));
   }
   this->pending.add(event);
   construct_event = event;
