@@ -343,6 +343,51 @@ TYPED_TEST(KernelNumerics, NonFiniteAndFarSitesGetCellsInRange) {
   }
 }
 
+TYPED_TEST(KernelNumerics, ExtremeUniformPartitionsKeepTheSearchContract) {
+  using T = TypeParam;
+  const T big = std::numeric_limits<T>::max();
+  const T inf = std::numeric_limits<T>::infinity();
+  auto indices = [](std::int64_t nx, std::vector<T> ends, std::vector<T> sites) {
+    df::task_record* task = nullptr;
+    std::vector<std::int64_t> cells(sites.size(), -1);
+    EXPECT_EQ(df::df_new_task_1d<T>(&task, nx, ends.data(), 4, 0, nullptr, 16), 0);
+    EXPECT_EQ(df::df_interpolate_1d<T>(task, 2, 1, std::int64_t(sites.size()), sites.data(), 1, 0, nullptr, 0,
+                                       nullptr, 16, cells.data()),
+              0);
+    df::df_delete_task(&task);
+    return cells;
+  };
+  // nx - 1 rounds up to 2^63, which no quotient may be converted from.
+  const std::int64_t most = std::numeric_limits<std::int64_t>::max();
+  EXPECT_EQ(indices(most, {T(0), T(1)}, {T(1), T(2), inf}), (std::vector<std::int64_t>{most - 1, most, most}));
+  // b - a overflows, so every quotient is NaN: sites past b still get nx.
+  EXPECT_EQ(indices(5, {-big, big}, {big, inf, -inf}), (std::vector<std::int64_t>{4, 5, 0}));
+
+  // Counts whose bytes could not be addressed are refused before any pointer is formed.
+  const std::int64_t huge = std::int64_t{1} << 60;
+  T ends[2] = {T(0), T(1)};
+  T value = 0;
+  df::task_record* task = nullptr;
+  EXPECT_EQ(df::df_new_task_1d<T>(&task, huge, ends, 4, 4, &value, 16), QRX_DF_STATUS_BAD_NY);
+  ASSERT_EQ(df::df_new_task_1d<T>(&task, huge, ends, 4, 0, &value, 16), 0);
+  EXPECT_EQ(df::df_edit_val(task, 16, 4), QRX_DF_STATUS_BAD_NY);
+  df::df_delete_task(&task);
+}
+
+// Uniform breakpoint i is the least site x with (x - a)*(nx - 1) >= (b - a)*i,
+// each side rounded once, found here by stepping from a + i*h. On every
+// interior breakpoint of partitions of many sizes and ranges (cells of at
+// least 64 units of rounding), the site on it and the one just below get
+// their cells from the kernel library's search and the GPU search alike.
+template <typename T>
+T uniform_breakpoint_site(T a, T b, std::int64_t nx, std::int64_t i) {
+  auto at_or_right = [&](T x) { return (x - a) * T(nx - 1) >= (b - a) * T(i); };
+  T x = a + T(i) * ((b - a) / T(nx - 1));
+  while (!at_or_right(x)) x = std::nextafter(x, b);
+  while (at_or_right(std::nextafter(x, a))) x = std::nextafter(x, a);
+  return x;
+}
+
 TYPED_TEST(KernelNumerics, PeriodicEndsMustAgreeWithinRounding) {
   using T = TypeParam;
   auto cosine = [](std::int64_t, T x) { return std::cos(x); };
@@ -358,7 +403,7 @@ TYPED_TEST(KernelNumerics, AllocationFailureReportsBadAllocAndKeepsTheTask) {
   using T = TypeParam;
   spline_case<T> s(5, 1, 4, 16, waves<T>);
   ASSERT_EQ(s.construct(2), 0);
-  EXPECT_EQ(df::df_edit_val(s.task, 16, std::int64_t{1} << 58), QRX_DF_STATUS_BAD_ALLOC);
+  EXPECT_EQ(df::df_edit_val(s.task, 16, std::int64_t{1} << 40), QRX_DF_STATUS_BAD_ALLOC);
   T site = T(0.5);
   T result = 0;
   std::int64_t order = 1;

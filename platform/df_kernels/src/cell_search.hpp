@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -42,22 +43,32 @@ struct uniform_partition {
   T b;
   T h;  // (b - a)/(nx - 1), the cell width
   std::int64_t nx;
+  T last;  // nx - 1, rounded
+  // The value just below `last`, the largest quotient that is converted: every
+  // quotient from `last` on gets nx without conversion. `last` itself may not
+  // be convertible, as when nx - 1 near 2^63 rounds up to 2^63.
+  T top;
 
   uniform_partition(T a_, T b_, std::int64_t nx_)
-      : a(a_), b(b_), h((b_ - a_) / static_cast<T>(nx_ - 1)), nx(nx_) {}
+      : a(a_),
+        b(b_),
+        h((b_ - a_) / static_cast<T>(nx_ - 1)),
+        nx(nx_),
+        last(static_cast<T>(nx_ - 1)),
+        top(std::nextafter(last, T(0))) {}
 
   // Selects instead of branches, so that a loop over sites vectorises; the
-  // quotient is clamped into [0, nx - 1] before it is converted.
+  // quotient is clamped into [0, top] before it is converted.
   template <typename Conv>
   Conv index(T x) const {
-    const T last = static_cast<T>(nx - 1);
     const T q = (x - a) / h;
     T clamped = q > T(0) ? q : T(0);  // also NaN
-    clamped = clamped < last ? clamped : last;
+    clamped = clamped < top ? clamped : top;
     const auto n = static_cast<Conv>(nx);
     Conv j = static_cast<Conv>(clamped) + 1;
     j = q >= last ? n : j;  // also where float rounding made `last` smaller than nx - 1
     j = j < n ? j : n;
+    j = x > b ? n : j;  // also where b - a overflows and the quotient is NaN
     j = x < a ? 0 : j;
     return x == b ? n - 1 : j;
   }

@@ -234,11 +234,6 @@ std::int32_t run_call(const qrx_df_task* task, const site_source<T>& src, std::i
   return run_call<T, std::int64_t>(src, nsites, out, p, s, given_cells, task->order, threader);
 }
 
-bool fits(std::int64_t a, std::int64_t b, std::int64_t c) {
-  std::int64_t p = 0;
-  return !__builtin_mul_overflow(a, b, &p) && !__builtin_mul_overflow(p, c, &p);
-}
-
 // The partition and the sites of a call.
 template <typename T>
 site_source<T> source_of(const qrx_df_task* task, std::int64_t nsites, const T* sites, std::int64_t site_hint) {
@@ -293,7 +288,7 @@ std::int32_t interpolate(qrx_df_task* task, std::int64_t type, std::int64_t meth
     if (!result_hints::contains(result_hint)) return QRX_DF_STATUS_BAD_RESULT_HINT;
     if (der_count < 0 || (der_count > 0 && der_indicators == nullptr)) return QRX_DF_STATUS_BAD_DER_COUNT;
     if (task->ny > 0 && task->coeff_values == nullptr) return QRX_DF_STATUS_NO_COEFFS;
-    if (!fits(task->ny, nsites, der_count)) return QRX_DF_STATUS_BAD_NY;
+    if (!product_fits(task->ny, nsites, der_count, sizeof(T))) return QRX_DF_STATUS_BAD_NY;
     for (std::int64_t d = 0; d < der_count && d < task->order; ++d) {
       out.mask |= der_indicators[d] != 0 ? 1U << d : 0U;
     }

@@ -17,11 +17,6 @@ using partition_hints = value_list<std::int64_t, QRX_DF_PARTITION_NON_UNIFORM, Q
 using function_hints =
     value_list<std::int64_t, QRX_DF_FUNCTIONS_DEFAULT, QRX_DF_FUNCTIONS_ROW_MAJOR, QRX_DF_FUNCTIONS_COL_MAJOR>;
 
-bool product_fits(std::int64_t a, std::int64_t b, std::int64_t c = 1) {
-  std::int64_t p = 0;
-  return !__builtin_mul_overflow(a, b, &p) && !__builtin_mul_overflow(p, c, &p);
-}
-
 // Fills the per-function pointers from the caller's arrays. Row-major values
 // get one pointer per function; column-major values only entry 0.
 template <typename T>
@@ -92,7 +87,7 @@ std::int32_t new_task(qrx_df_task** out, std::int64_t nx, const T* partition, st
   if (nx < 2) return QRX_DF_STATUS_BAD_NX;
   if (partition == nullptr) return QRX_DF_STATUS_NO_PARTITION;
   if (!partition_hints::contains(partition_hint)) return QRX_DF_STATUS_BAD_PARTITION_HINT;
-  if (ny < 0 || !product_fits(ny, nx)) return QRX_DF_STATUS_BAD_NY;
+  if (ny < 0 || !product_fits(ny, nx, sizeof(T))) return QRX_DF_STATUS_BAD_NY;
   if (!function_hints::contains(function_hint)) return QRX_DF_STATUS_BAD_FUNCTION_HINT;
 
   auto* task = static_cast<qrx_df_task*>(std::calloc(1, sizeof(qrx_df_task)));
@@ -123,8 +118,10 @@ std::int32_t new_task(qrx_df_task** out, std::int64_t nx, const T* partition, st
 }
 
 std::int32_t set_ny(qrx_df_task* task, std::int64_t ny) {
-  if (ny < 0 || !product_fits(ny, task->nx)) return QRX_DF_STATUS_BAD_NY;
-  if (task->spline_set != 0 && !product_fits(ny, task->nx - 1, task->order)) return QRX_DF_STATUS_BAD_NY;
+  if (ny < 0 || !product_fits(ny, task->nx, task->element_size)) return QRX_DF_STATUS_BAD_NY;
+  if (task->spline_set != 0 && !product_fits(ny, task->nx - 1, task->order, task->element_size)) {
+    return QRX_DF_STATUS_BAD_NY;
+  }
   const void** functions = nullptr;
   void** coeffs = nullptr;
   std::int64_t slots = 0;
@@ -146,7 +143,9 @@ std::int32_t edit_pp_spline(qrx_df_task* task, std::int64_t order, std::int64_t 
   if (task == nullptr) return QRX_DF_STATUS_NULL_TASK;
   if (!has_precision<T>(task)) return QRX_DF_STATUS_WRONG_PRECISION;
   if (coeff_hint != QRX_DF_COEFFS_ROW_MAJOR) return QRX_DF_STATUS_BAD_COEFF_HINT;
-  if (!product_fits(task->ny > 0 ? task->ny : 1, task->nx - 1, order > 0 ? order : 0)) return QRX_DF_STATUS_BAD_NY;
+  if (!product_fits(task->ny > 0 ? task->ny : 1, task->nx - 1, order > 0 ? order : 0, sizeof(T))) {
+    return QRX_DF_STATUS_BAD_NY;
+  }
   task->order = order;
   task->type = type;
   task->bc_type = bc_type;

@@ -53,4 +53,13 @@ bool has_precision(const qrx_df_task* task) {
   return task->element_size == static_cast<std::int32_t>(sizeof(T));
 }
 
+// Whether the product of the factors fits in 64 bits. Counts of elements are
+// checked with the element size as the last factor, so that every offset into
+// an array of that many elements can be formed; signs are the callers' checks.
+template <typename... Factors>
+bool product_fits(std::int64_t first, Factors... rest) {
+  std::int64_t p = first;
+  return (!__builtin_mul_overflow(p, static_cast<std::int64_t>(rest), &p) && ...);
+}
+
 }  // namespace qrx_df
