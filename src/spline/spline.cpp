@@ -82,6 +82,8 @@ spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::
   if (impl_->coeffs_set_count != 0) {
     throw invalid_argument(detail::error_domain, "set_coefficients", "coefficients were already set");
   }
+  // A size that does not fit in 64 bits describes no array.
+  if (impl_->partitions_set) impl_->coeffs_size("set_coefficients");
   impl_->coeffs = detail::make_pointer_cell(impl_->queue, data, "set_coefficients");
   impl_->coeff_hint = static_cast<std::int64_t>(coefficient_hint::row_major);
   impl_->coeffs_set_count = impl_->ny;
@@ -119,7 +121,7 @@ std::int64_t spline<FpType, SplineType, Dimensions>::get_required_coeffs_size() 
     throw velora::qrx::computation_error(detail::error_domain, "get_required_coeffs_size",
                                          "partitions were not set");
   }
-  return (impl_->nx - 1) * impl_->ny * detail::spline_kind<SplineType>::coeffs_per_cell;
+  return impl_->coeffs_size("get_required_coeffs_size");
 }
 
 template <typename FpType, typename SplineType, int Dimensions>

@@ -58,6 +58,7 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::construct(
   if (this->coeffs == nullptr) {
     throw velora::qrx::invalid_argument(error_domain, "construct", "coefficients were not set");
   }
+  this->coeffs_size("construct");
   // The boundary values are taken now; the rest of the state when the work runs.
   const std::array<FpType, 2> bc_values{this->bc_values[0], this->bc_values[1]};
   sycl::event event =
@@ -102,6 +103,8 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
   if (this->coeffs == nullptr) {
     throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not set");
   }
+  this->coeffs_size("interpolate");
+  this->check_results_size(nsites, derivative_indicators<std::int64_t>(der_mask).count);
   const auto ih_value = static_cast<std::int64_t>(ih);
   const auto sh_value = static_cast<std::int64_t>(sh);
   sycl::event event = submit_host_task(queue, dependencies, [=] {

@@ -8,6 +8,7 @@
 
 #include "data_fitting/exceptions.hpp"
 #include "data_fitting/hints.hpp"
+#include "detail/checked_size.hpp"
 #include "detail/spline_base/error_domain.hpp"
 #include "detail/spline_base/pending_events.hpp"
 #include "detail/spline_base/spline_kind.hpp"
@@ -54,6 +55,20 @@ class spline_base<FpType, SplineType, 1> {
     } else {
       return arrays;
     }
+  }
+
+  // Element count of the coefficient array for the recorded partition;
+  // invalid_argument naming `function` when it does not fit in 64 bits.
+  std::int64_t coeffs_size(const char* function) const {
+    return checked_size(function, "coefficient array size overflows", nx - 1, ny,
+                        spline_kind<SplineType>::coeffs_per_cell);
+  }
+
+  // Refuses, before anything is submitted, a result array of nsites*ny*orders
+  // elements that does not fit in 64 bits. A negative nsites or an empty
+  // mask is left to the back-end's own refusal.
+  void check_results_size(std::int64_t nsites, std::int64_t orders) const {
+    if (nsites >= 0 && orders > 0) checked_size("interpolate", "result array size overflows", nsites, ny, orders);
   }
 
   // Hint fields hold the enumeration values as 64-bit integers; bc_type is

@@ -32,6 +32,7 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
     }
     return construct_event;
   }
+  this->coeffs_size("construct");
   sycl::event event = dispatch_construct<FpType, SplineType>(
       this->queue, this->nx, this->ny, this->partitions, this->functions, this->coeffs, dependencies,
       this->coeff_hint, this->func_hint, this->part_hint, this->internal_conditions, this->ic_type,
@@ -57,6 +58,8 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
   if (ders.count == 0) {
     throw velora::qrx::invalid_argument(error_domain, "interpolate", "all indicators are set to 0");
   }
+  this->coeffs_size("interpolate");
+  this->check_results_size(nsites, ders.count);
 
   sycl::event event;
   if (this->coeff_hint == static_cast<std::int64_t>(coefficient_hint::row_major)) {
