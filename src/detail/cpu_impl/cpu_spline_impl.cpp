@@ -1,11 +1,13 @@
 #include "detail/cpu_impl/cpu_spline_impl.hpp"
 
-#include <array>
+#include <mutex>
+#include <utility>
 
 #include "data_fitting/exceptions.hpp"
 #include "detail/cpu_impl/df_frontend.hpp"
 #include "detail/cpu_impl/host_task.hpp"
 #include "detail/cpu_impl/status_exceptions.hpp"
+#include "detail/cpu_impl/task_record_fields.hpp"
 #include "detail/spline_base/derivative_indicators.hpp"
 #include "detail/spline_base/error_domain.hpp"
 
@@ -31,7 +33,118 @@ struct cpu_spline_description<cubic_spline::hermite> {
 constexpr std::int64_t attribute_ny = 16;
 constexpr std::int64_t row_major_hint = 16;
 
+// What a kernel-library task is made from, taken from the spline's state on
+// the calling thread when the work is submitted.
+template <typename FpType>
+struct task_recipe {
+  std::int64_t nx, ny;
+  FpType* partitions;
+  std::int64_t part_hint;
+  FpType* functions;  // null: the coefficients are given, nothing is computed
+  std::int64_t func_hint;
+  FpType* coeffs;
+  std::int64_t coeff_hint;
+  std::int64_t bc_type;
+  FpType bc_values[2];
+  std::int64_t ic_type;
+  FpType* internal_conditions;
+  // construct's task carries the recorded hint and conditions; the task an
+  // evaluation makes for supplied coefficients takes hint 16 and none.
+  bool for_construct;
+};
+
+template <typename FpType, typename SplineType>
+task_recipe<FpType> recipe_of(const spline_base<FpType, SplineType, 1>& s, bool for_construct) {
+  task_recipe<FpType> r{};
+  r.nx = s.nx;
+  r.ny = s.ny;
+  r.partitions = s.partitions;
+  r.part_hint = s.part_hint;
+  r.functions = for_construct && s.functions != nullptr ? s.functions[0] : nullptr;
+  r.func_hint = for_construct ? s.func_hint : row_major_hint;
+  r.coeffs = s.coeffs[0];
+  r.coeff_hint = s.coeff_hint;
+  r.bc_type = for_construct ? s.bc_type : 0;
+  r.bc_values[0] = s.bc_values[0];
+  r.bc_values[1] = s.bc_values[1];
+  r.ic_type = for_construct ? s.ic_type : 0;
+  r.internal_conditions = for_construct ? s.internal_conditions : nullptr;
+  r.for_construct = for_construct;
+  return r;
+}
+
 }  // namespace
+
+// One kernel-library task and what it is made from. The task is made once,
+// under the holder's lock, by construct's host work or, for coefficients
+// the caller supplied, by whichever evaluation needs it first; once ready it
+// is only read, by any number of evaluations at once. The holder deletes
+// the task when the last host task holding it lets it go.
+template <typename FpType, typename SplineType>
+class kernel_task {
+ public:
+  explicit kernel_task(const task_recipe<FpType>& recipe) : recipe_(recipe) {}
+  kernel_task(const kernel_task&) = delete;
+  kernel_task& operator=(const kernel_task&) = delete;
+  ~kernel_task() { release(); }
+
+  // construct's host work: makes the task and, given function values,
+  // computes the coefficients into the caller's array.
+  void construct(std::atomic<bool>& created) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ready_.load(std::memory_order_relaxed)) return;  // an evaluation made it for the supplied coefficients
+    make(created);
+    if (recipe_.functions != nullptr) throw_on_failure(df_construct_1d<FpType>(task_, 0, 0));
+    ready_.store(true, std::memory_order_release);
+  }
+
+  // The task for an evaluation, made now for supplied coefficients; null
+  // when coefficients are computed here and that has not (yet) succeeded.
+  task_record* for_evaluation(std::atomic<bool>& created) {
+    if (ready_.load(std::memory_order_acquire)) return task_;
+    if (recipe_.functions != nullptr) return nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!ready_.load(std::memory_order_relaxed)) {
+      make(created);
+      ready_.store(true, std::memory_order_release);
+    }
+    return task_;
+  }
+
+  // Deletes the task, if one was made; only once no work uses it.
+  void release() noexcept {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ready_.store(false, std::memory_order_relaxed);
+    if (task_ == nullptr) return;
+    df_delete_task(&task_);  // its status is of no use: the task is gone either way
+    task_ = nullptr;
+  }
+
+ private:
+  void make(std::atomic<bool>& created) {
+    using description = cpu_spline_description<SplineType>;
+    const task_recipe<FpType>& r = recipe_;
+    if (task_ != nullptr) {  // left by an attempt that failed
+      df_delete_task(&task_);
+      task_ = nullptr;
+    }
+    const bool with_values = r.functions != nullptr;
+    throw_on_failure(df_new_task_1d<FpType>(&task_, r.nx, r.partitions, r.part_hint, with_values ? r.ny : 0,
+                                            r.functions, r.func_hint));
+    created = true;
+    if (!with_values) throw_on_failure(df_edit_val(task_, attribute_ny, r.ny));
+    // The kernels read the boundary values through this pointer only during the call.
+    FpType bc_values[2] = {r.bc_values[0], r.bc_values[1]};
+    throw_on_failure(df_edit_pp_spline_1d<FpType>(task_, description::order, description::type, r.bc_type,
+                                                  r.for_construct ? bc_values : nullptr, r.ic_type,
+                                                  r.internal_conditions, r.coeffs, r.coeff_hint));
+  }
+
+  const task_recipe<FpType> recipe_;
+  std::mutex mutex_;
+  std::atomic<bool> ready_{false};
+  task_record* task_ = nullptr;
+};
 
 template <typename FpType, typename SplineType>
 spline_impl<FpType, SplineType, 1, cpu_backend>::spline_impl(const sycl::queue& queue, std::int64_t ny,
@@ -42,11 +155,18 @@ template <typename FpType, typename SplineType>
 spline_impl<FpType, SplineType, 1, cpu_backend>::~spline_impl() {
   // The clean-up runs after the latest operation and after every other one
   // that may still use the task; a plain wait leaves asynchronous errors with
-  // the queue. Anything thrown here ends the program (the destructor is
-  // noexcept).
-  std::vector<sycl::event> after = this->pending.events();
+  // the queue. Earlier tasks went with the last work holding them. Anything
+  // thrown here ends the program (the destructor is noexcept).
+  std::vector<sycl::event> after = this->pending.snapshot();
   after.push_back(construct_event);
-  submit_host_task(this->queue, after, [this] { delete_task(); }).wait();
+  std::shared_ptr<task_holder> task;
+  {
+    std::lock_guard<std::mutex> lock(this->mutex);
+    task.swap(task_);
+  }
+  submit_host_task(this->queue, after, [task] {
+    if (task) task->release();
+  }).wait();
 }
 
 template <typename FpType, typename SplineType>
@@ -59,38 +179,25 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::construct(
     throw velora::qrx::invalid_argument(error_domain, "construct", "coefficients were not set");
   }
   this->coeffs_size("construct");
-  // The boundary values are taken now; the rest of the state when the work runs.
-  const std::array<FpType, 2> bc_values{this->bc_values[0], this->bc_values[1]};
-  sycl::event event =
-      submit_host_task(this->queue, dependencies, [this, bc_values] { construct_task(bc_values.data()); });
-  this->pending.add(event);
-  construct_event = event;
-  return construct_event;
+  auto task = std::make_shared<task_holder>(recipe_of(*this, true));
+  std::shared_ptr<task_holder> replaced;  // stays with the work still holding it
+  {
+    std::lock_guard<std::mutex> lock(this->mutex);
+    replaced = std::exchange(task_, task);
+  }
+  const sycl::event event = submit_host_task(this->queue, dependencies, [this, task] {
+    task->construct(task_created);
+    mark_computed(task);
+  });
+  return this->record(construct_event, event);
 }
 
 template <typename FpType, typename SplineType>
-void spline_impl<FpType, SplineType, 1, cpu_backend>::construct_task(const FpType bc_values_at_submission[2]) {
-  using description = cpu_spline_description<SplineType>;
-  // A repeated construct replaces the task; the earlier one is not leaked.
-  delete_task();
-  const bool has_functions = this->functions != nullptr;
-  if (!has_functions && this->coeffs_computed) {
-    throw_on_failure(df_new_task_1d<FpType>(&task, this->nx, this->partitions, this->part_hint, 0, nullptr,
-                                            this->func_hint));
-    task_created = true;
-    throw_on_failure(df_edit_val(task, attribute_ny, this->ny));
-  } else {
-    throw_on_failure(df_new_task_1d<FpType>(&task, this->nx, this->partitions, this->part_hint, this->ny,
-                                            this->functions[0], this->func_hint));
-    task_created = true;
-  }
-  // The kernels read the boundary values through this pointer only during the call.
-  FpType bc_values[2] = {bc_values_at_submission[0], bc_values_at_submission[1]};
-  throw_on_failure(df_edit_pp_spline_1d<FpType>(task, description::order, description::type, this->bc_type,
-                                                bc_values, this->ic_type, this->internal_conditions,
-                                                this->coeffs[0], this->coeff_hint));
-  if (has_functions) throw_on_failure(df_construct_1d<FpType>(task, 0, 0));
-  this->coeffs_computed = true;
+void spline_impl<FpType, SplineType, 1, cpu_backend>::mark_computed(const std::shared_ptr<task_holder>& task) {
+  // Only the construction of the current holder marks the coefficients
+  // computed: those of a holder replaced meanwhile stay stale.
+  std::lock_guard<std::mutex> lock(this->mutex);
+  if (task_ == task) this->coeffs_computed = true;
 }
 
 template <typename FpType, typename SplineType>
@@ -105,52 +212,30 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
   }
   this->coeffs_size("interpolate");
   this->check_results_size(nsites, derivative_indicators<std::int64_t>(der_mask).count);
+
+  // No holder: coefficients that were never computed; the host work refuses them.
+  std::shared_ptr<task_holder> task;
+  {
+    std::lock_guard<std::mutex> lock(this->mutex);
+    if (task_ == nullptr && this->coeffs_supplied) task_ = std::make_shared<task_holder>(recipe_of(*this, false));
+    task = task_;
+  }
   const auto ih_value = static_cast<std::int64_t>(ih);
   const auto sh_value = static_cast<std::int64_t>(sh);
-  sycl::event event = submit_host_task(queue, dependencies, [=] {
-    interpolate_task(sites, nsites, results, der_mask, ih_value, sh_value);
+  std::atomic<bool>* created = &task_created;
+  const sycl::event event = submit_host_task(queue, dependencies, [=] {
+    task_record* record = task ? task->for_evaluation(*created) : nullptr;
+    if (record == nullptr) {
+      throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not computed");
+    }
+    derivative_indicators<std::int64_t> ders(der_mask);
+    if (ders.count == 0) {
+      throw velora::qrx::invalid_argument(error_domain, "interpolate", "all indicators are set to 0");
+    }
+    throw_on_failure(df_interpolate_1d<FpType>(record, 1, 1, nsites, sites, sh_value, ders.count, ders.flags, 0,
+                                               results, ih_value, nullptr));
   });
-  this->pending.add(event);
-  construct_event = event;
-  return construct_event;
-}
-
-template <typename FpType, typename SplineType>
-void spline_impl<FpType, SplineType, 1, cpu_backend>::create_task_for_supplied_coefficients() {
-  using description = cpu_spline_description<SplineType>;
-  throw_on_failure(df_new_task_1d<FpType>(&task, this->nx, this->partitions, this->part_hint, 0, nullptr,
-                                          row_major_hint));
-  task_created = true;
-  throw_on_failure(df_edit_val(task, attribute_ny, this->ny));
-  throw_on_failure(df_edit_pp_spline_1d<FpType>(task, description::order, description::type, 0, nullptr, 0,
-                                                nullptr, this->coeffs[0], this->coeff_hint));
-}
-
-template <typename FpType, typename SplineType>
-void spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate_task(FpType* sites, std::int64_t nsites,
-                                                                       FpType* results, std::bitset<32> der_mask,
-                                                                       std::int64_t ih, std::int64_t sh) {
-  if (!this->coeffs_computed) {
-    throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not computed");
-  }
-  if (!task_created) create_task_for_supplied_coefficients();
-
-  derivative_indicators<std::int64_t> ders(der_mask);
-  if (ders.count == 0) {
-    throw velora::qrx::invalid_argument(error_domain, "interpolate", "all indicators are set to 0");
-  }
-
-  throw_on_failure(df_interpolate_1d<FpType>(task, 1, 1, nsites, sites, sh, ders.count, ders.flags, 0, results,
-                                             ih, nullptr));
-}
-
-template <typename FpType, typename SplineType>
-void spline_impl<FpType, SplineType, 1, cpu_backend>::delete_task() noexcept {
-  if (!task_created) return;
-  // Its status is of no use: the task is gone either way.
-  df_delete_task(&task);
-  task = nullptr;
-  task_created = false;
+  return this->record(construct_event, event);
 }
 
 template class spline_impl<float, linear_spline::default_type, 1, cpu_backend>;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <bitset>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 #include <sycl/sycl.hpp>
@@ -25,7 +29,7 @@ template <typename FpType, typename SplineType>
 class spline_base<FpType, SplineType, 1> {
  public:
   spline_base(const sycl::queue& queue, std::int64_t ny, bool is_coeff_computed)
-      : ny(ny), coeffs_computed(is_coeff_computed), queue(queue) {
+      : ny(ny), coeffs_computed(is_coeff_computed), queue(queue), coeffs_supplied(is_coeff_computed) {
     if (ny <= 0) throw velora::qrx::invalid_argument(error_domain, "spline", "ny <= 0");
   }
 
@@ -71,6 +75,15 @@ class spline_base<FpType, SplineType, 1> {
     if (nsites >= 0 && orders > 0) checked_size("interpolate", "result array size overflows", nsites, ny, orders);
   }
 
+  // Keeps `event` until it completes and makes it the latest operation of
+  // the spline (`latest` is the back-end's construct_event); returns it.
+  sycl::event record(sycl::event& latest, const sycl::event& event) {
+    pending.add(event);
+    std::lock_guard<std::mutex> lock(mutex);
+    latest = event;
+    return event;
+  }
+
   // Hint fields hold the enumeration values as 64-bit integers; bc_type is
   // the OR of every boundary-condition kind recorded.
   std::int64_t ny;
@@ -82,7 +95,8 @@ class spline_base<FpType, SplineType, 1> {
   bool partitions_set = false;
   FpType** coeffs = nullptr;  // pointer cell
   std::int64_t coeff_hint = 0;
-  bool coeffs_computed;
+  // Written by the calling thread and, on the CPU back-end, by host work.
+  std::atomic<bool> coeffs_computed;
   FpType** functions = nullptr;  // pointer cell
   std::int64_t func_hint = static_cast<std::int64_t>(function_hint::row_major);
   FpType* internal_conditions = nullptr;
@@ -93,8 +107,15 @@ class spline_base<FpType, SplineType, 1> {
   bool bc_set = false;
   sycl::queue queue;
 
+  // Whether the caller supplies the coefficients (is_coeff_computed).
+  const bool coeffs_supplied;
+  // Guards what several threads evaluating the spline at once share with
+  // each other and with host work: a back-end's construct_event and the CPU
+  // back-end's task holder.
+  std::mutex mutex;
   // Every event handed out that may still be running.
   pending_events pending;
+
 };
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

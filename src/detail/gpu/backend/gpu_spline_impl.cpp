@@ -30,17 +30,16 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
     if (this->coeffs == nullptr) {
       throw velora::qrx::invalid_argument(error_domain, "construct", "coefficients were not set");
     }
+    std::lock_guard<std::mutex> lock(this->mutex);
     return construct_event;
   }
   this->coeffs_size("construct");
-  sycl::event event = dispatch_construct<FpType, SplineType>(
+  const sycl::event event = dispatch_construct<FpType, SplineType>(
       this->queue, this->nx, this->ny, this->partitions, this->functions, this->coeffs, dependencies,
       this->coeff_hint, this->func_hint, this->part_hint, this->internal_conditions, this->ic_type,
       this->bc_values, this->bc_type);
-  this->pending.add(event);
-  construct_event = event;
   this->coeffs_computed = true;
-  return construct_event;
+  return this->record(construct_event, event);
 }
 
 template <typename FpType, typename SplineType>
@@ -67,9 +66,7 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
         queue, this->nx, this->ny, this->partitions, this->coeffs, sites, nsites, results, ders.count,
         ders.flags, dependencies, this->part_hint, static_cast<std::int64_t>(sh), static_cast<std::int64_t>(ih));
   }
-  this->pending.add(event);
-  construct_event = event;
-  return construct_event;
+  return this->record(construct_event, event);
 }
 
 template class spline_impl<float, linear_spline::default_type, 1, gpu_backend>;

@@ -32,7 +32,7 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
   // Evaluates on `queue` after `dependencies` (not after construct_event:
   // the caller orders the two). Refuses an unconstructed spline, a missing
   // partition or coefficient array, an empty mask and a result array size
-  // that overflows, in that order.
+  // that overflows, in that order. Several threads may evaluate at once.
   sycl::event interpolate(sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results,
                           std::bitset<32> der_mask, const std::vector<sycl::event>& dependencies,
                           interpolate_hint ih, site_hint sh) override;
