@@ -32,6 +32,7 @@ namespace {
 namespace dd = velora::qrx::experimental::data_fitting::detail;
 using qrx_fuzz::fail;
 using qrx_fuzz::fuzz_input;
+using qrx_fuzz::product;
 
 // Arrays longer than this are handed over as null.
 constexpr std::int64_t max_elements = std::int64_t{1} << 16;
@@ -56,13 +57,6 @@ std::int32_t checked(std::int32_t status, const char* operation) {
   fail("%s returned the unknown status %d", operation, status);
 }
 
-// a*b*c, or -1 when it overflows or any factor is negative.
-std::int64_t product(std::int64_t a, std::int64_t b, std::int64_t c = 1) {
-  std::int64_t p = 0;
-  if (a < 0 || b < 0 || c < 0 || __builtin_mul_overflow(a, b, &p) || __builtin_mul_overflow(p, c, &p)) return -1;
-  return p;
-}
-
 // Owns every array handed to the kernels; they stay alive until the input is done.
 class arrays {
  public:
@@ -71,11 +65,10 @@ class arrays {
   template <typename T, typename Fill>
   T* make(fuzz_input& in, std::int64_t n, Fill fill) {
     if (in.pick(16) == 0 || n < 0 || n > max_elements) return nullptr;
-    auto a = qrx_fuzz::exact_array<T>(n);
+    std::shared_ptr<T[]> a = qrx_fuzz::exact_array<T>(n);
     for (std::int64_t i = 0; i < n; ++i) a[i] = fill(i);
-    T* p = a.get();
-    owned_.push_back(std::shared_ptr<void>(a.release(), [](void* q) { delete[] static_cast<T*>(q); }));
-    return p;
+    owned_.push_back(a);
+    return a.get();
   }
 
  private:

@@ -40,6 +40,7 @@ namespace {
 namespace df = velora::qrx::experimental::data_fitting;
 using qrx_fuzz::fail;
 using qrx_fuzz::fuzz_input;
+using qrx_fuzz::product;
 
 // Known defects being mended elsewhere. Each switch keeps the harness away
 // from one exact pattern; set it to false (and delete it) with the mend.
@@ -71,13 +72,6 @@ sycl::queue& device_queue(bool cpu) {
   static sycl::queue gpu(sycl::gpu_selector_v, async_handler);
   static sycl::queue host_cpu(sycl::cpu_selector_v, async_handler);
   return cpu ? host_cpu : gpu;
-}
-
-// a*b*c, or -1 when a factor is negative or the product overflows.
-std::int64_t product(std::int64_t a, std::int64_t b, std::int64_t c = 1) {
-  std::int64_t p = 0;
-  if (a < 0 || b < 0 || c < 0 || __builtin_mul_overflow(a, b, &p) || __builtin_mul_overflow(p, c, &p)) return -1;
-  return p;
 }
 
 // Every USM array of an input, freed when the input is done (after all work).

@@ -36,6 +36,14 @@ std::unique_ptr<T[]> exact_array(std::int64_t n) {
   return std::unique_ptr<T[]>(new T[static_cast<std::size_t>(n)]());
 }
 
+// a*b*c, or -1 when a factor is negative or the product overflows: the
+// element count of an array that the harnesses can or cannot hand over.
+inline std::int64_t product(std::int64_t a, std::int64_t b, std::int64_t c = 1) {
+  std::int64_t p = 0;
+  if (a < 0 || b < 0 || c < 0 || __builtin_mul_overflow(a, b, &p) || __builtin_mul_overflow(p, c, &p)) return -1;
+  return p;
+}
+
 class fuzz_input {
  public:
   fuzz_input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
