@@ -30,7 +30,10 @@ if(_qrx_sycl STREQUAL "host")
   target_link_libraries(qrx_sycl INTERFACE hostsycl)
 elseif(_qrx_sycl STREQUAL "acpp")
   find_package(AdaptiveCpp REQUIRED CONFIG)
-  # add_sycl_to_target is applied per target by qrx_add_sycl_sources().
+  # The runtime is linked through qrx_sycl so that consumers of the installed
+  # package get it too; acpp itself compiles each target that qrx_sycl_target
+  # marks.
+  target_link_libraries(qrx_sycl INTERFACE AdaptiveCpp::acpp-rt)
 elseif(_qrx_sycl STREQUAL "fsycl")
   target_compile_options(qrx_sycl INTERFACE -fsycl)
   target_link_options(qrx_sycl INTERFACE -fsycl)
@@ -40,10 +43,18 @@ endif()
 set(QRX_SYCL_IMPL "${_qrx_sycl}" CACHE INTERNAL "the SYCL implementation in use")
 message(STATUS "qrx: SYCL implementation: ${_qrx_sycl}")
 
-# Marks a target's sources as SYCL sources (AdaptiveCpp compiles them itself).
-function(qrx_add_sycl_sources target)
+# Marks a target as SYCL code: it links the SYCL implementation and, with
+# AdaptiveCpp, acpp compiles and links it. Call it after the target's last
+# target_sources(), since AdaptiveCpp ties its rule file to the sources known
+# at that point. Every target that includes <sycl/sycl.hpp> goes through here.
+function(qrx_sycl_target target)
   target_link_libraries(${target} PRIVATE qrx_sycl)
   if(QRX_SYCL_IMPL STREQUAL "acpp")
-    add_sycl_to_target(TARGET ${target})
+    get_target_property(_sources ${target} SOURCES)
+    if(_sources)
+      add_sycl_to_target(TARGET ${target} SOURCES ${_sources})
+    else()
+      add_sycl_to_target(TARGET ${target})
+    endif()
   endif()
 endfunction()

@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "detail/gpu/backend/gpu_spline_impl.hpp"
+#include "spline/spline_access.hpp"
 #include "spline/spline_test_support.hpp"
 
 namespace backend_test {
@@ -23,8 +25,32 @@ struct config {
 using configs = ::testing::Types<config<float, linear>, config<double, linear>, config<float, hermite>,
                                  config<double, hermite>>;
 
-inline sycl::queue gpu_queue() { return sycl::queue(sycl::gpu_selector_v); }
-inline sycl::queue cpu_queue() { return sycl::queue(sycl::cpu_selector_v); }
+// The two back-ends. The GPU back-end runs on the GPU device; where the SYCL
+// implementation has none, it runs on the CPU device with its implementation
+// object put in place, since its kernels are plain SYCL kernels: the suites
+// still hold its results to the CPU back-end's.
+enum class backend { gpu, cpu };
+inline const backend both_backends[] = {backend::gpu, backend::cpu};
+
+inline sycl::queue queue_for(backend b) {
+  return b == backend::gpu ? test_support::kernel_queue() : sycl::queue(sycl::cpu_selector_v);
+}
+
+// A spline on the queue of back-end `b`, run by that back-end.
+template <typename T, typename S>
+std::unique_ptr<df::spline<T, S, 1>> make_spline(backend b, const sycl::queue& q, std::int64_t ny,
+                                                 bool is_coeff_computed) {
+  namespace detail = df::detail;
+  auto s = std::make_unique<df::spline<T, S, 1>>(q, ny, is_coeff_computed);
+  if (b == backend::gpu && !q.get_device().is_gpu()) {
+    std::unique_ptr<detail::spline_base<T, S, 1>> gpu_impl =
+        std::make_unique<detail::spline_impl<T, S, 1, detail::gpu_backend>>(q, ny, is_coeff_computed);
+    detail::spline_access::replace_impl(*s, std::move(gpu_impl));
+  }
+  return s;
+}
+
+inline const char* name(backend b) { return b == backend::gpu ? "GPU back-end" : "CPU back-end"; }
 
 // Everything that describes one spline, on the host.
 template <typename T>
@@ -78,13 +104,15 @@ spline_data<T> sample(std::int64_t nx, std::int64_t ny, df::partition_hint ph, d
 // Builds the spline on `q`, constructs it and returns its coefficients.
 template <typename T, typename S>
 struct built_spline {
-  built_spline(sycl::queue q, const spline_data<T>& d)
-      : q(q),
+  built_spline(backend b, const spline_data<T>& d) : built_spline(b, queue_for(b), d) {}
+  built_spline(backend b, sycl::queue queue, const spline_data<T>& d)
+      : q(queue),
         x(q, d.partition),
         y(q, d.values),
         ic(q, d.internal.empty() ? std::vector<T>{T(0)} : d.internal),
         c(q, std::size_t((d.nx - 1) * d.ny * config<T, S>::coeffs_per_cell)),
-        s(q, d.ny, false),
+        sp(make_spline<T, S>(b, q, d.ny, false)),
+        s(*sp),
         ny_(d.ny) {
     s.set_partitions(x.get(), d.nx, d.part_hint).set_function_values(y.get(), d.func_hint);
     s.set_coefficients(c.get());
@@ -113,7 +141,8 @@ struct built_spline {
 
   sycl::queue q;
   usm_array<T> x, y, ic, c;
-  df::spline<T, S, 1> s;
+  std::unique_ptr<df::spline<T, S, 1>> sp;
+  df::spline<T, S, 1>& s;
   sycl::event constructed;
   std::int64_t ny_;
 };

@@ -94,7 +94,7 @@ TYPED_TEST(BackendsAgree, CoefficientsAndResultsForEveryHintKindLayoutAndMask) {
         data.bc_right = T(-0.5);
         const std::string where = "partition " + std::to_string(int(ph)) + ", functions " +
                                   std::to_string(int(fh)) + ", boundary kinds " + std::to_string(kind.size());
-        built_spline<T, S> gpu(gpu_queue(), data), cpu(cpu_queue(), data);
+        built_spline<T, S> gpu(backend::gpu, data), cpu(backend::cpu, data);
         expect_close(gpu.c.to_vector(), cpu.c.to_vector(), "coefficients, " + where);
 
         for (site_hint sh : site_hints)
@@ -136,13 +136,13 @@ TYPED_TEST(BackendsAgree, EachBackEndReproducesItsPolynomialsAndExtrapolates) {
   const std::vector<T> sites = {T(-2.5), T(-1.25), T(-0.3), T(0.0), T(1.1), T(2.5), T(3.75)};
   const auto nsites = std::int64_t(sites.size());
 
-  for (sycl::queue q : {gpu_queue(), cpu_queue()})
+  for (backend be : both_backends)
     for (partition_hint ph : partition_hints) {
       auto data = sample<T>(nx, ny, ph, function_hint::row_major, exact);
       data.bc_kinds = {bc_type::first_left_der, bc_type::first_right_der};
       data.bc_left = T(exact(0, data.x(0), 1));
       data.bc_right = T(exact(0, data.x(nx - 1), 1));
-      built_spline<T, S> b(q, data);
+      built_spline<T, S> b(be, data);
       const auto r = b.evaluate(sites, nsites, std::bitset<32>((1u << orders) - 1),
                                 interpolate_hint::funcs_sites_ders, site_hint::non_uniform, T(0), orders);
       for (std::int64_t f = 0; f < ny; ++f)
@@ -150,7 +150,7 @@ TYPED_TEST(BackendsAgree, EachBackEndReproducesItsPolynomialsAndExtrapolates) {
           for (int d = 0; d < orders; ++d) {
             const double want = exact(f, double(sites[s]), d);
             EXPECT_NEAR(double(r[(f * nsites + s) * orders + d]), want, tolerance<T>(16 + std::abs(want)))
-                << q.get_device().get_info<sycl::info::device::name>() << ", partition " << int(ph)
+                << name(be) << ", partition " << int(ph)
                 << ", function " << f << ", site " << sites[s] << ", order " << d;
           }
     }

@@ -13,6 +13,7 @@
 #include "detail/cpu_impl/kernel_table.hpp"
 #include "detail/cpu_impl/loader_slots.hpp"
 #include "spline/spline_access.hpp"
+#include "support/async_errors.hpp"
 
 namespace backend_test {
 namespace {
@@ -29,17 +30,11 @@ struct collecting_queue {
                     try {
                       std::rethrow_exception(e);
                     } catch (const std::exception& x) {
-                      errors->push_back(x.what());
+                      errors->push_back(test_support::async_error_text(x));
                     }
                   }
                 }};
 };
-
-// Submits a host task that blocks until `open` is set: it holds back
-// whatever depends on it.
-sycl::event gate(sycl::queue& q, std::shared_future<void> open) {
-  return q.submit([&](sycl::handler& h) { h.host_task([open] { open.wait(); }); });
-}
 
 template <typename S, typename T>
 auto& cpu_impl(const df::spline<T, S, 1>& s) {
@@ -79,12 +74,13 @@ TEST(CpuBackEnd, KernelFailuresReachTheQueueHandlerWithTheirTexts) {
 }
 
 TEST(CpuBackEnd, InterpolationNotOrderedAfterConstructionIsRefused) {
+  QRX_REQUIRE_CONCURRENT_HOST_WORK();
   collecting_queue cq;
   usm_array<double> x(cq.q, {0, 1, 2}), y(cq.q, {1, 2, 3}), c(cq.q, 4), sites(cq.q, std::vector<double>{0.5}), out(cq.q, 1, -7);
   df::spline<double, linear, 1> s(cq.q, 1, false);
   s.set_partitions(x.get(), 3).set_function_values(y.get()).set_coefficients(c.get());
   std::promise<void> open;
-  sycl::event held = gate(cq.q, open.get_future().share());
+  sycl::event held = test_support::held_until(cq.q, open.get_future().share());
   sycl::event built = s.construct({held});           // blocked until the gate opens
   df::interpolate(s, sites.get(), 1, out.get()).wait();  // not ordered after construct
   cq.q.throw_asynchronous();
@@ -127,10 +123,12 @@ TEST(CpuBackEnd, EverySuccessfulConstructBuildsAgainOnANewTask) {
   usm_array<double> x(q, {0, 1, 2}), y(q, {0, 1, 4}), c(q, 4);
   df::spline<double, linear, 1> s(q, 1, false);
   s.set_partitions(x.get(), 3).set_function_values(y.get()).set_coefficients(c.get());
-  s.construct().wait_and_throw();
+  s.construct();
+  q.wait_and_throw();
   EXPECT_DOUBLE_EQ(c[3], 3.0);
   y[2] = 10;  // the second construct reads the values again
-  s.construct().wait_and_throw();
+  s.construct();
+  q.wait_and_throw();
   EXPECT_DOUBLE_EQ(c[3], 9.0);
   EXPECT_TRUE(cpu_impl(s).task_created);
 }
@@ -158,9 +156,8 @@ TEST(CpuBackEnd, DestructionWaitsForRunningWork) {
   {
     df::spline<double, linear, 1> s(q, 1, false);
     s.set_partitions(x.get(), 3).set_function_values(y.get()).set_coefficients(c.get());
-    sycl::event slow = q.submit([](sycl::handler& h) {
-      h.host_task([] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
-    });
+    sycl::event slow =
+        test_support::host_work(q, [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
     s.construct({slow});
   }
   EXPECT_DOUBLE_EQ(c[1], 1.0);

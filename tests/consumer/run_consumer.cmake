@@ -6,7 +6,16 @@ function(run)
   endif()
 endfunction()
 run(${CMAKE_COMMAND} --install ${QRX_BUILD_DIR} --prefix ${QRX_SCRATCH}/prefix)
-run(${CMAKE_COMMAND} -S ${QRX_CONSUMER_SOURCE} -B ${QRX_SCRATCH}/build
-    -DCMAKE_PREFIX_PATH=${QRX_SCRATCH}/prefix -DCMAKE_BUILD_TYPE=Release)
+
+string(REPLACE "|" ";" prefix_path "${QRX_SCRATCH}/prefix|${QRX_PREFIX_PATH}")
+set(args -DCMAKE_PREFIX_PATH=${prefix_path} -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${QRX_CXX_COMPILER})
+if(QRX_ACPP_TARGETS)
+  list(APPEND args -DACPP_TARGETS=${QRX_ACPP_TARGETS})
+endif()
+if(QRX_SANITIZE)
+  list(APPEND args "-DCMAKE_CXX_FLAGS=-fsanitize=${QRX_SANITIZE} -fno-omit-frame-pointer"
+       "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=${QRX_SANITIZE}")
+endif()
+run(${CMAKE_COMMAND} -S ${QRX_CONSUMER_SOURCE} -B ${QRX_SCRATCH}/build ${args})
 run(${CMAKE_COMMAND} --build ${QRX_SCRATCH}/build)
 run(${QRX_SCRATCH}/build/consumer)

@@ -248,7 +248,8 @@ using interpolation_params = std::tuple<std::int64_t, std::int64_t, std::int64_t
 
 template <typename T>
 void check_interpolation(const interpolation_params& p) {
-  const auto [part_hint, site_hint, layout] = p;
+  // Plain copies: lambdas below capture them, which structured bindings cannot be in C++17.
+  const std::int64_t part_hint = std::get<0>(p), site_hint = std::get<1>(p), layout = std::get<2>(p);
   spline_case<T> s(23, 2, part_hint, 16, waves<T>);
   ASSERT_EQ(s.construct(4, 2), 0);
   // Enough sites for the threaded path; breakpoints, ends and sites outside.

@@ -42,7 +42,7 @@ template <typename T, typename Kind>
 vector<T> interpolate(const vector<T>& partition, std::int64_t nx, const vector<T>& coeffs, std::int64_t ny,
                       const vector<T>& sites, std::int64_t nsites, std::bitset<32> mask, std::int64_t ph,
                       std::int64_t sh, std::int64_t ih, T fill) {
-  sycl::queue q{sycl::gpu_selector_v};
+  sycl::queue q = test_support::kernel_queue();
   const indicators ind(mask);
   usm_array<T> p(q, partition), c(q, coeffs), x(q, sites), out(q, ny * nsites * ind.count + 1, fill);
   usm_array<T*> cell(q, {c.get()});
@@ -256,7 +256,7 @@ TYPED_TEST(Kernels, EveryHintCombinationAndMaskMatchesTheHostValuesAndDerivative
 // for its dependencies (a slow host task writes the coefficients 1 + 2x on [0, 2]) and copies the indicators,
 // overwritten right after it returns; nsites = 0 needs no arrays.
 TEST(Dispatch, RefusesInOrderThenFollowsDependenciesAndCopiesTheIndicators) {
-  sycl::queue q{sycl::gpu_selector_v};
+  sycl::queue q = test_support::kernel_queue();
   usm_array<double> p(q, {0, 1, 2}), c(q, 4), x(q, std::vector<double>{1.5}), out(q, {-5, -5});
   usm_array<double*> cell(q, {c.get()});
   indicators ind(0b10);
@@ -283,11 +283,9 @@ TEST(Dispatch, RefusesInOrderThenFollowsDependenciesAndCopiesTheIndicators) {
       EXPECT_EQ(e.code(), sycl::make_error_code(sycl::errc::nd_range));
     }
   }
-  const sycl::event written = q.submit([&](sycl::handler& h) {
-    h.host_task([coeffs = c.get()] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      for (int i = 0; i < 4; ++i) coeffs[i] = i % 2 == 0 ? 1 + i : 2;
-    });
+  const sycl::event written = test_support::host_work(q, [coeffs = c.get()] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 4; ++i) coeffs[i] = i % 2 == 0 ? 1 + i : 2;
   });
   sycl::event done = dispatch(x.get(), 1, out.get(), 1, 1, 1, 16, {written});
   std::fill(std::begin(ind.flags), std::end(ind.flags), 1);

@@ -15,6 +15,8 @@
 #include <sycl/sycl.hpp>
 
 #include "data_fitting/data_fitting.hpp"
+#include "support/devices.hpp"
+#include "support/host_work.hpp"
 
 namespace spline_test {
 
@@ -81,7 +83,7 @@ constexpr double tolerance(double scale = 1) {
 
 // A command on q that completes only once `open` is set.
 inline sycl::event held_until(sycl::queue& q, std::promise<void>& open) {
-  return q.submit([w = open.get_future().share()](sycl::handler& cgh) { cgh.host_task([w] { w.wait(); }); });
+  return test_support::held_until(q, open.get_future().share());
 }
 
 // Base of the suites typed over the four splines, on the GPU-class device.
@@ -92,7 +94,8 @@ struct spline_suite : ::testing::Test {
   using spline_t = df::spline<T, S, 1>;
   static constexpr bool is_hermite = std::is_same_v<S, hermite>;
   static constexpr int m = is_hermite ? 4 : 2;  // coefficients per cell, derivative orders
-  sycl::queue q{sycl::gpu_selector_v};
+  void SetUp() override { QRX_REQUIRE_GPU_DEVICE(); }
+  sycl::queue q = test_support::kernel_queue();
 };
 using spline_types = ::testing::Types<std::tuple<float, linear>, std::tuple<double, linear>, std::tuple<float, hermite>,
                                       std::tuple<double, hermite>>;
