@@ -15,7 +15,10 @@ spline_impl<FpType, SplineType, 1, gpu_backend>::spline_impl(const sycl::queue& 
 
 template <typename FpType, typename SplineType>
 spline_impl<FpType, SplineType, 1, gpu_backend>::~spline_impl() {
-  construct_event.wait_and_throw();
+  // A plain wait, then the queue's errors to its handler: one SYCL
+  // implementation we support loses the errors in event::wait_and_throw.
+  construct_event.wait();
+  this->queue.throw_asynchronous();
   this->pending.wait_all();
 }
 
