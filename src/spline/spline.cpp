@@ -50,10 +50,7 @@ spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::
     FpType* data, std::int64_t nx, partition_hint hint) {
   if (nx < 3) throw invalid_argument(detail::error_domain, "set_partitions", "nx <= 2");
   if (data == nullptr) throw invalid_argument(detail::error_domain, "set_partitions", "data is nullptr");
-  impl_->partitions = data;
-  impl_->nx = nx;
-  impl_->part_hint = static_cast<std::int64_t>(hint);
-  impl_->partitions_set = true;
+  impl_->record_partition(data, nx, static_cast<std::int64_t>(hint));
   return *this;
 }
 
@@ -82,11 +79,13 @@ spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::
   if (impl_->coeffs_set_count != 0) {
     throw invalid_argument(detail::error_domain, "set_coefficients", "coefficients were already set");
   }
-  // A size that does not fit in 64 bits describes no array.
-  if (impl_->partitions_set) impl_->coeffs_size("set_coefficients");
+  // The array holds what the recorded partition needs; a size that does not
+  // fit in 64 bits describes no array.
+  const std::int64_t capacity = impl_->partitions_set ? impl_->coeffs_size("set_coefficients") : -1;
   impl_->coeffs = detail::make_pointer_cell(impl_->queue, data, "set_coefficients");
   impl_->coeff_hint = static_cast<std::int64_t>(coefficient_hint::row_major);
   impl_->coeffs_set_count = impl_->ny;
+  impl_->coeffs_capacity = capacity;
   return *this;
 }
 

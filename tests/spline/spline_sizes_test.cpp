@@ -1,5 +1,6 @@
-// Array sizes, for the four splines on both devices: sizes that overflow are
-// refused on the calling thread.
+// Array sizes and partitions replaced after the coefficient array was given,
+// for the four splines on both devices: sizes that overflow are refused, and
+// no coefficients are evaluated against a partition they were not made for.
 
 #include <cstdint>
 
@@ -79,6 +80,67 @@ TYPED_TEST(SplineSizes, ProductsThatOverflowAreRefusedOnTheCallingThread) {
     u.set_partitions(ends.get(), 3, df::partition_hint::uniform).set_coefficients(k.c4.get());
     EXPECT_EQ(k.cq.refusal([&] { df::interpolate(u, k.sites.get(), std::int64_t(1) << 23, k.c64.get()); }),
               invalid("interpolate", "result array size overflows"));
+  }
+}
+
+TYPED_TEST(SplineSizes, RepartitionBeyondTheCoefficientArrayIsRefused) {
+  using spline_t = typename TestFixture::spline_t;
+  for (const sycl::device& device : backend_devices()) {
+    SCOPED_TRACE(device.is_gpu() ? "GPU device" : "CPU device");
+    typename TestFixture::on_device k(device);
+    const std::string too_small = invalid("set_partitions", "coefficient array is too small for this partition");
+
+    spline_t s(k.cq.q, 1, false);
+    k.record(s, k.x4, 4, k.c4);
+    const sycl::event built = s.construct();
+    const auto before = k.evaluate(s, {built});
+    EXPECT_EQ(k.cq.refusal([&] { s.set_partitions(k.x64.get(), 64); }), too_small);
+    EXPECT_EQ(k.evaluate(s, {built}), before);  // still the spline over four breakpoints
+
+    // Given before any partition, the array holds what the first one needs.
+    spline_t t(k.cq.q, 1, false);
+    t.set_coefficients(k.c4.get()).set_partitions(k.x4.get(), 4);
+    EXPECT_EQ(k.cq.refusal([&] { t.set_partitions(k.x64.get(), 64); }), too_small);
+  }
+}
+
+TYPED_TEST(SplineSizes, RepartitionLeavesComputedCoefficientsStaleUntilTheNextConstruct) {
+  using spline_t = typename TestFixture::spline_t;
+  for (const sycl::device& device : backend_devices()) {
+    SCOPED_TRACE(device.is_gpu() ? "GPU device" : "CPU device");
+    typename TestFixture::on_device k(device);
+    spline_t s(k.cq.q, 1, false);
+    k.record(s, k.x64, 64, k.c64);
+    const sycl::event built = s.construct();
+    k.cq.q.wait_and_throw();
+
+    s.set_partitions(k.x4.get(), 4);
+    usm_array<typename TestFixture::T> out(k.cq.q, 5);
+    EXPECT_EQ(k.cq.refusal([&] { df::interpolate(s, k.sites.get(), 5, out.get(), {built}); }),
+              computation("interpolate", "coefficients were not computed"));
+    const auto rebuilt = k.evaluate(s, {s.construct()});
+
+    spline_t fresh(k.cq.q, 1, false);
+    k.record(fresh, k.x4, 4, k.c4);
+    EXPECT_EQ(rebuilt, k.evaluate(fresh, {fresh.construct()}));
+  }
+}
+
+TYPED_TEST(SplineSizes, SuppliedCoefficientsFollowARepartitionThatFits) {
+  using T = typename TestFixture::T;
+  using spline_t = typename TestFixture::spline_t;
+  for (const sycl::device& device : backend_devices()) {
+    SCOPED_TRACE(device.is_gpu() ? "GPU device" : "CPU device");
+    typename TestFixture::on_device k(device);
+    usm_array<T> x(k.cq.q, {0, 1, 2, 3}), c(k.cq.q, k.pattern(int(3 * k.m), 5, 7, 3));
+    spline_t s(k.cq.q, 1, true);
+    s.set_partitions(x.get(), 4).set_coefficients(c.get());
+    k.evaluate(s);  // the CPU back-end makes its task for these breakpoints
+    s.set_partitions(k.x4.get(), 4);
+
+    spline_t fresh(k.cq.q, 1, true);
+    fresh.set_partitions(k.x4.get(), 4).set_coefficients(c.get());
+    EXPECT_EQ(k.evaluate(s), k.evaluate(fresh));
   }
 }
 

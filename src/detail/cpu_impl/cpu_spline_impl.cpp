@@ -201,6 +201,11 @@ void spline_impl<FpType, SplineType, 1, cpu_backend>::mark_computed(const std::s
 }
 
 template <typename FpType, typename SplineType>
+std::shared_ptr<void> spline_impl<FpType, SplineType, 1, cpu_backend>::forget_partition() {
+  return std::exchange(task_, nullptr);
+}
+
+template <typename FpType, typename SplineType>
 sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
     sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results, std::bitset<32> der_mask,
     const std::vector<sycl::event>& dependencies, interpolate_hint ih, site_hint sh) {
@@ -213,7 +218,8 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
   this->coeffs_size("interpolate");
   this->check_results_size(nsites, derivative_indicators<std::int64_t>(der_mask).count);
 
-  // No holder: coefficients that were never computed; the host work refuses them.
+  // No holder: coefficients that were never computed, or were computed for
+  // a partition since replaced; the host work refuses them.
   std::shared_ptr<task_holder> task;
   {
     std::lock_guard<std::mutex> lock(this->mutex);

@@ -21,8 +21,8 @@ class kernel_task;
 // CPU back-end: every construct, interpolate and the destructor submit one
 // host task that drives the CPU data-fitting kernels through the front-end.
 // The spline's kernel-library task sits in a shared holder: construct makes
-// a new one, and a spline whose coefficients were supplied makes one for its
-// first evaluation. Each host task keeps the
+// a new one, a spline whose coefficients were supplied makes one for its
+// first evaluation, and a new partition drops it. Each host task keeps the
 // holder it uses, so a task is deleted only once no work may use it any
 // more. Host work takes the spline's state as it was when the work was
 // submitted. Failures inside host tasks reach the caller as asynchronous
@@ -51,6 +51,7 @@ class spline_impl<FpType, SplineType, 1, cpu_backend> final : public spline_base
  private:
   using task_holder = kernel_task<FpType, SplineType>;
 
+  std::shared_ptr<void> forget_partition() override;
   // Host work of construct, once the coefficients are in the caller's array.
   void mark_computed(const std::shared_ptr<task_holder>& task);
 

@@ -75,6 +75,31 @@ class spline_base<FpType, SplineType, 1> {
     if (nsites >= 0 && orders > 0) checked_size("interpolate", "result array size overflows", nsites, ny, orders);
   }
 
+  // Records a new partition. Coefficients computed for the old one become
+  // stale (interpolate refuses them until the next construct); coefficients
+  // the caller supplied stay in use. A partition needing more coefficients
+  // than the coefficient array holds is refused, and the state stays as it was.
+  void record_partition(FpType* data, std::int64_t new_nx, std::int64_t hint) {
+    if (coeffs != nullptr) {
+      const std::optional<std::int64_t> needed =
+          size_product(new_nx - 1, ny, spline_kind<SplineType>::coeffs_per_cell);
+      if (!needed || (coeffs_capacity >= 0 && *needed > coeffs_capacity)) {
+        throw velora::qrx::invalid_argument(error_domain, "set_partitions",
+                                            "coefficient array is too small for this partition");
+      }
+      // An array given before any partition holds what the first one needs.
+      if (coeffs_capacity < 0) coeffs_capacity = *needed;
+    }
+    std::shared_ptr<void> forgotten;  // released after the lock
+    std::lock_guard<std::mutex> lock(mutex);
+    partitions = data;
+    nx = new_nx;
+    part_hint = hint;
+    partitions_set = true;
+    if (!coeffs_supplied) coeffs_computed = false;
+    forgotten = forget_partition();
+  }
+
   // Keeps `event` until it completes and makes it the latest operation of
   // the spline (`latest` is the back-end's construct_event); returns it.
   sycl::event record(sycl::event& latest, const sycl::event& event) {
@@ -109,13 +134,22 @@ class spline_base<FpType, SplineType, 1> {
 
   // Whether the caller supplies the coefficients (is_coeff_computed).
   const bool coeffs_supplied;
+  // Element count of the coefficient array: the size in force when the
+  // caller gave it, or that of the first partition recorded after it; -1
+  // while no array is held.
+  std::int64_t coeffs_capacity = -1;
   // Guards what several threads evaluating the spline at once share with
-  // each other and with host work: a back-end's construct_event and the CPU
-  // back-end's task holder.
+  // each other and with host work: a back-end's construct_event and what it
+  // keeps for the partition, and the step from computed to stale.
   std::mutex mutex;
   // Every event handed out that may still be running.
   pending_events pending;
 
+ protected:
+  // Called with `mutex` held when the partition changes: a back-end forgets
+  // what it keeps for the old partition and hands it back, to be released
+  // once the lock is gone.
+  virtual std::shared_ptr<void> forget_partition() { return nullptr; }
 };
 
 }  // namespace velora::qrx::experimental::data_fitting::detail
