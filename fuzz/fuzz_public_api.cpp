@@ -15,7 +15,8 @@
 //   the calling thread or delivered to the queue's asynchronous handler;
 // - no crash, sanitizer report or hang;
 // - refusals the README promises happen (ny <= 0, a device that is neither
-//   CPU nor GPU), and get_required_coeffs_size returns (nx - 1)*ny*m;
+//   CPU nor GPU), and get_required_coeffs_size returns (nx - 1)*ny*m when it
+//   returns;
 // - interpolate leaves the result slots of orders not asked for, or beyond
 //   the spline's, untouched.
 
@@ -41,13 +42,6 @@ namespace df = velora::qrx::experimental::data_fitting;
 using qrx_fuzz::fail;
 using qrx_fuzz::fuzz_input;
 using qrx_fuzz::product;
-
-// Known defects being mended elsewhere. Each switch keeps the harness away
-// from one exact pattern; set it to false (and delete it) with the mend.
-//
-// known defect, being mended: get_required_coeffs_size overflows (signed,
-// undefined) when (nx - 1)*ny*m does not fit in 64 bits.
-constexpr bool avoid_coeffs_size_overflow = true;
 
 // USM arrays longer than this are handed over as null.
 constexpr std::int64_t max_elements = std::int64_t{1} << 16;
@@ -222,8 +216,8 @@ class typed_slot final : public spline_slot {
   void sizes() {
     (void)spline_->is_initialized();
     const std::int64_t expected = product(nx_ - 1, ny_, per_cell);
-    if (avoid_coeffs_size_overflow && nx_ != 0 && expected < 0) return;
-    const std::int64_t size = spline_->get_required_coeffs_size();  // throws before set_partitions
+    // Throws before set_partitions and when the size does not fit in 64 bits.
+    const std::int64_t size = spline_->get_required_coeffs_size();
     if (size != expected) fail("get_required_coeffs_size: %lld, expected %lld", (long long)size, (long long)expected);
   }
 
