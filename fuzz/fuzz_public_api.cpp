@@ -7,16 +7,17 @@
 //
 // The harness uses the API as a correct caller would, except where an
 // argument is meant to be refused: every array is USM holding exactly the
-// elements the README documents for the recorded sizes, stays allocated until
-// all work has finished, and is never made too small by a later
-// set_partitions; construct runs after every earlier operation of its spline,
-// interpolate after the latest construct. Invariants:
+// elements the README documents for the recorded sizes and stays allocated
+// until all work has finished; no set_partitions makes the function values or
+// internal conditions too small, nor the coefficients given before it;
+// construct runs after every earlier operation of its spline, interpolate
+// after the latest construct. Invariants:
 // - every failure is a velora::qrx::exception or a sycl::exception, thrown on
 //   the calling thread or delivered to the queue's asynchronous handler;
 // - no crash, sanitizer report or hang;
 // - refusals the README promises happen (ny <= 0, a device that is neither
-//   CPU nor GPU), and get_required_coeffs_size returns (nx - 1)*ny*m when it
-//   returns;
+//   CPU nor GPU, a partition the coefficient array is too small for), and
+//   get_required_coeffs_size returns (nx - 1)*ny*m when it returns;
 // - interpolate leaves the result slots of orders not asked for, or beyond
 //   the spline's, untouched.
 
@@ -153,10 +154,11 @@ class typed_slot final : public spline_slot {
   }
 
  private:
-  // The largest nx that every recorded array holds.
+  // The largest nx that the recorded function values and internal
+  // conditions hold.
   std::int64_t nx_limit() const {
     std::int64_t limit = std::numeric_limits<std::int64_t>::max();
-    for (std::int64_t n : {functions_nx_, coeffs_nx_, ic_nx_}) {
+    for (std::int64_t n : {functions_nx_, ic_nx_}) {
       if (n >= 0) limit = std::min(limit, n);
     }
     return limit;
@@ -172,9 +174,18 @@ class typed_slot final : public spline_slot {
     const std::int64_t stored = hint == 4 ? 2 : nx;
     T* data = arrays_.make<T>(in, queue_, stored);
     if (data != nullptr) in.breakpoints(data, stored);
-    // A partition longer than the recorded arrays would make them too small.
-    if (nx >= 3 && data != nullptr && nx > nx_limit()) return;
+    // A partition longer than the recorded function values or internal
+    // conditions would make them too small, and so would the first partition
+    // for coefficients given before it; a later one longer than the
+    // coefficient array must be refused.
+    const bool well_formed = nx >= 3 && data != nullptr;
+    if (well_formed && nx > nx_limit()) return;
+    if (well_formed && nx_ == 0 && coeffs_nx_ >= 0 && nx > coeffs_nx_) return;
     spline_->set_partitions(data, nx, static_cast<df::partition_hint>(hint));
+    if (well_formed && coeffs_nx_ >= 0 && nx > coeffs_nx_) {
+      fail("set_partitions accepted %lld breakpoints for coefficients made for %lld", (long long)nx,
+           (long long)coeffs_nx_);
+    }
     nx_ = nx;
   }
 
