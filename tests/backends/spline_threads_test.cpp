@@ -16,6 +16,7 @@
 #include "qrx_lumo_thread/service.h"
 #include "spline/checked_queue.hpp"
 #include "spline/spline_test_support.hpp"
+#include "support/host_work.hpp"
 
 namespace spline_test {
 namespace {
@@ -79,6 +80,7 @@ struct CpuTask : ::testing::Test {
 };
 
 TEST_F(CpuTask, ReplacedTaskLivesUntilTheEvaluationUsingItEnds) {
+  QRX_REQUIRE_CONCURRENT_HOST_WORK();
   usm_array<double> out(cq.q, 3);
   {
     df::spline<double, linear, 1> s(cq.q, 1, false);
