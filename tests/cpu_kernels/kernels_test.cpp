@@ -14,9 +14,14 @@
 #include <vector>
 
 #include "detail/cpu_impl/df_frontend.hpp"
+#include "detail/gpu/interpolate/cell_search.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 
 namespace df = velora::qrx::experimental::data_fitting::detail;
+namespace gpu_df {
+using velora::qrx::experimental::data_fitting::partition_hint;
+using velora::qrx::experimental::data_fitting::detail::find_cell;
+}  // namespace gpu_df
 
 namespace {
 
@@ -218,7 +223,8 @@ TYPED_TEST(KernelNumerics, HermiteSplinesReproduceCubics) {
   }
 }
 
-// The search index of a plain count, with the end rules.
+// The search index of a plain count, with the end rules. A site is at or right
+// of uniform breakpoint i when (x - a)*(nx - 1) >= (b - a)*i.
 template <typename T>
 std::int64_t reference_index(const spline_case<T>& s, T x) {
   if (s.part_hint == 4) {
@@ -226,9 +232,11 @@ std::int64_t reference_index(const spline_case<T>& s, T x) {
     const T b = s.partition[1];
     if (x == b) return s.nx - 1;
     if (x < a) return 0;
-    const T q = (x - a) / ((b - a) / static_cast<T>(s.nx - 1));
-    if (!(q > 0)) return 1;
-    return q < static_cast<T>(s.nx - 1) ? static_cast<std::int64_t>(q) + 1 : s.nx;
+    if (x > b) return s.nx;
+    if (x != x) return 1;
+    std::int64_t j = 0;
+    while (j < s.nx && (x - a) * static_cast<T>(s.nx - 1) >= (b - a) * static_cast<T>(j)) ++j;
+    return j;
   }
   if (x == s.x.back()) return s.nx - 1;
   return std::count_if(s.x.begin(), s.x.end(), [&](T xi) { return xi <= x; });
@@ -376,17 +384,48 @@ TYPED_TEST(KernelNumerics, ExtremeUniformPartitionsKeepTheSearchContract) {
 }
 
 // Uniform breakpoint i is the least site x with (x - a)*(nx - 1) >= (b - a)*i,
-// each side rounded once, found here by stepping from a + i*h. On every
+// each side rounded once, found here by bisection. On every
 // interior breakpoint of partitions of many sizes and ranges (cells of at
 // least 64 units of rounding), the site on it and the one just below get
 // their cells from the kernel library's search and the GPU search alike.
 template <typename T>
 T uniform_breakpoint_site(T a, T b, std::int64_t nx, std::int64_t i) {
   auto at_or_right = [&](T x) { return (x - a) * T(nx - 1) >= (b - a) * T(i); };
-  T x = a + T(i) * ((b - a) / T(nx - 1));
-  while (!at_or_right(x)) x = std::nextafter(x, b);
-  while (at_or_right(std::nextafter(x, a))) x = std::nextafter(x, a);
-  return x;
+  T left = a, right = b;  // bisection: left is not at or right of the breakpoint, right is
+  for (;;) {
+    const T mid = left + (right - left) / 2;
+    if (mid == left || mid == right) return right;
+    (at_or_right(mid) ? right : left) = mid;
+  }
+}
+
+TYPED_TEST(KernelNumerics, SitesOnUniformBreakpointsGetTheirCellsAsInTheGpuSearch) {
+  using T = TypeParam;
+  const std::pair<double, double> ranges[] = {{0, 1}, {-1, 1}, {0.1, 0.7}, {1000, 1001.5}, {-2e5, 3e5}};
+  for (auto [lo, hi] : ranges) {
+    for (std::int64_t nx : {3, 7, 10, 101, 1000, 4097, 65536}) {
+      const T h = (T(hi) - T(lo)) / T(nx - 1), ulp = std::numeric_limits<T>::epsilon() * std::max(-T(lo), T(hi));
+      if (h < 64 * ulp) continue;
+      spline_case<T> s(nx, 1, 4, 16, waves<T>, T(lo), T(hi));
+      ASSERT_EQ(s.construct(2), 0);
+      std::vector<T> sites;
+      for (std::int64_t i = 1; i < nx - 1; ++i) {
+        const T on = uniform_breakpoint_site(T(lo), T(hi), nx, i);
+        sites.insert(sites.end(), {on, std::nextafter(on, T(lo))});
+      }
+      const auto n = static_cast<std::int64_t>(sites.size());
+      std::vector<std::int64_t> cells(sites.size(), -1);
+      ASSERT_EQ(df::df_interpolate_1d<T>(s.task, 2, 1, n, sites.data(), 1, 0, nullptr, 0, nullptr, 16, cells.data()), 0);
+      int failures = 0;
+      for (std::int64_t k = 0; k < n; ++k) {
+        const std::int64_t want = k / 2 + (k % 2 == 0 ? 2 : 1);  // search index: breakpoints at or left of the site
+        const std::int64_t gpu = gpu_df::find_cell<gpu_df::partition_hint::uniform>(s.partition.data(), nx, sites[k]);
+        if ((cells[k] != want || gpu != want - 1) && ++failures <= 10)
+          ADD_FAILURE() << "[" << lo << ", " << hi << "] nx " << nx << " site " << sites[k] << ": index " << want
+                        << " expected, kernels " << cells[k] << ", GPU cell " << gpu;
+      }
+    }
+  }
 }
 
 TYPED_TEST(KernelNumerics, PeriodicEndsMustAgreeWithinRounding) {

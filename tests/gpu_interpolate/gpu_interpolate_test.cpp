@@ -16,6 +16,11 @@
 #include "spline/spline_test_support.hpp"
 
 namespace spline_test {
+
+// The uniform search of contracted_cell_search.cpp, compiled with contraction into fused multiply-adds.
+std::int64_t contracted_uniform_cell(const float* p, std::int64_t nx, float x);
+std::int64_t contracted_uniform_cell(const double* p, std::int64_t nx, double x);
+
 namespace {
 
 namespace dfd = df::detail;
@@ -53,6 +58,16 @@ vector<T> interpolate(const vector<T>& partition, std::int64_t nx, const vector<
 }
 
 using cell_pair = std::pair<std::int64_t, std::int64_t>;
+
+// Whether the processor has the instructions contracted_cell_search.cpp may use.
+bool contracted_search_runs() {
+#ifdef QRX_TEST_CONTRACTED_NEEDS_FMA
+  return __builtin_cpu_supports("fma");
+#else
+  return true;
+#endif
+}
+
 constexpr double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
 
 // (host, device) cell of each site; the device shows it as the slope of a linear spline whose slope on cell k is k.
@@ -112,14 +127,49 @@ struct CellSearch : ::testing::Test {};
 using fp_types = ::testing::Types<float, double>;
 TYPED_TEST_SUITE(CellSearch, fp_types);
 
-// x = a + i*h may give a quotient (x - a)/h just below i, hence cell i - 1, whose polynomial also reaches x.
-TYPED_TEST(CellSearch, UniformInteriorBreakpointTakesTheTruncatedQuotient) {
+// Uniform breakpoint i of [a, b] is the least site x with (x - a)*(nx - 1) >= (b - a)*i, each side rounded once (the
+// rule of cell_search.hpp), found here by bisection.
+template <typename T>
+T uniform_breakpoint_site(T a, T b, std::int64_t nx, std::int64_t i) {
+  auto at_or_right = [&](T x) { return (x - a) * T(nx - 1) >= (b - a) * T(i); };
+  T left = a, right = b;  // bisection: left is not at or right of the breakpoint, right is
+  for (;;) {
+    const T mid = left + (right - left) / 2;
+    if (mid == left || mid == right) return right;
+    (at_or_right(mid) ? right : left) = mid;
+  }
+}
+
+// Every interior breakpoint of uniform partitions of many sizes and ranges (cells of at least 64 units of rounding):
+// the breakpoint lies within 4 units of rounding of a + i*h, the site on it gets cell i and the site just below it cell
+// i - 1, on the host, in the kernel, and in a translation unit whose multiply-adds are contracted into fused ones.
+TYPED_TEST(CellSearch, SitesOnUniformBreakpointsGetTheSameCellInEveryBuild) {
   using T = TypeParam;
-  const vector<T> p{0.1, 0.7};
-  vector<T> x;
-  for (int i = 0; i < 10; ++i) x.push_back(p[0] + T(i) * ((p[1] - p[0]) / T(10)));
-  const auto c = cells(partition_hint::uniform, p, p.data(), 11, x);
-  for (int i = 0; i < 10; ++i) EXPECT_TRUE(c[i].first == c[i].second && i - c[i].first <= 1 && c[i].first <= i) << i;
+  const std::pair<double, double> ranges[] = {{0, 1},         {-1, 1},      {0.1, 0.7}, {-3.7, -1.1},
+                                              {1000, 1001.5}, {1e-3, 2e-3}, {-2e5, 3e5}};
+  int failures = 0;
+  for (auto [lo, hi] : ranges) {
+    for (std::int64_t nx : {3, 4, 7, 10, 11, 100, 101, 1000, 4097, 65536}) {
+      const vector<T> p{T(lo), T(hi)};
+      const T h = (p[1] - p[0]) / T(nx - 1), ulp = std::numeric_limits<T>::epsilon() * std::max(-p[0], p[1]);
+      if (h < 64 * ulp) continue;
+      vector<T> x;
+      for (std::int64_t i = 1; i < nx - 1; ++i) {
+        const T on = uniform_breakpoint_site(p[0], p[1], nx, i);
+        EXPECT_LE(std::abs(on - (p[0] + T(i) * h)), 4 * ulp) << lo << " " << hi << " " << nx << " " << i;
+        x.insert(x.end(), {on, std::nextafter(on, p[0])});
+      }
+      const auto got = cells(partition_hint::uniform, p, p.data(), nx, x);
+      for (std::size_t k = 0; k < x.size(); ++k) {
+        const std::int64_t want = std::int64_t(k / 2) + (k % 2 == 0 ? 1 : 0);
+        const std::int64_t contracted = contracted_search_runs() ? contracted_uniform_cell(p.data(), nx, x[k]) : want;
+        if ((got[k] != cell_pair(want, want) || contracted != want) && ++failures <= 10)
+          ADD_FAILURE() << "[" << lo << ", " << hi << "] nx " << nx << " site " << x[k] << ": cell " << want
+                        << " expected, host " << got[k].first << ", kernel " << got[k].second << ", contracted "
+                        << contracted;
+      }
+    }
+  }
 }
 
 // A copy of v against the upper or the lower of two inaccessible pages: a read outside the array faults.

@@ -17,11 +17,21 @@ namespace qrx_df {
 //   site x                        | j, listed partition | j, uniform partition (a, b)
 //   ------------------------------+---------------------+----------------------------------
 //   x < x_0                       | 0                   | 0
-//   x_0 <= x < x_{nx-1}           | #{i : x_i <= x}     | trunc((x - a)/h) + 1, h = (b - a)/(nx - 1)
+//   x_0 <= x < x_{nx-1}           | #{i : x_i <= x}     | #{i : x at or right of x_i} (*)
 //   x == x_{nx-1}                 | nx - 1              | nx - 1
 //   x > x_{nx-1}                  | nx                  | nx
 //   NaN                           | nx                  | 1
 //   partition not increasing      | some j in [0, nx]   | some j in [0, nx]
+//
+// (*) x is at or right of the uniform breakpoint x_i = a + i*h,
+// h = (b - a)/(nx - 1), when (x - a)*(nx - 1) >= (b - a)*i, each side rounded
+// once: products are compared, never a product added to something, so no
+// contraction into fused multiply-adds changes a cell, and the spline
+// library's GPU search decides by the same rule. The candidate from the
+// quotient of the two sides is moved by at most one cell, which gives the
+// exact count whenever the quotient's rounding moves it by less than one cell
+// (cells wider than a few units of rounding of the sites); candidates of
+// 2^digits - 1 and more, whose neighbours the type cannot tell apart, stay.
 //
 // Floating-point values are compared before any conversion to an integer, so
 // NaN, infinite and huge sites never reach a conversion out of range, and no
@@ -43,10 +53,10 @@ struct uniform_partition {
   T b;
   T h;  // (b - a)/(nx - 1), the cell width
   std::int64_t nx;
-  T last;  // nx - 1, rounded
-  // The value just below `last`, the largest quotient that is converted: every
-  // quotient from `last` on gets nx without conversion. `last` itself may not
-  // be convertible, as when nx - 1 near 2^63 rounds up to 2^63.
+  T last;  // nx - 2, rounded: candidates from `last` on are the last cell
+  // The value just below `last`, the largest quotient that is converted.
+  // `last` itself may not be convertible, as when nx - 2 near 2^63 rounds up
+  // to 2^63.
   T top;
 
   uniform_partition(T a_, T b_, std::int64_t nx_)
@@ -54,20 +64,28 @@ struct uniform_partition {
         b(b_),
         h((b_ - a_) / static_cast<T>(nx_ - 1)),
         nx(nx_),
-        last(static_cast<T>(nx_ - 1)),
+        last(static_cast<T>(nx_ - 2)),
         top(std::nextafter(last, T(0))) {}
 
-  // Selects instead of branches, so that a loop over sites vectorises; the
-  // quotient is clamped into [0, top] before it is converted.
+  // Selects instead of branches, so that a loop over sites vectorises. The
+  // candidate cell g is the quotient clamped into [0, top] before it is
+  // converted (0 for NaN), then moved one cell down or up by the rule above;
+  // the end rules come last.
   template <typename Conv>
   Conv index(T x) const {
-    const T q = (x - a) / h;
+    constexpr std::int64_t exact_below = (std::int64_t{1} << std::numeric_limits<T>::digits) - 1;
+    const T width = b - a;
+    const T scaled = (x - a) * static_cast<T>(nx - 1);
+    const T q = scaled / width;
     T clamped = q > T(0) ? q : T(0);  // also NaN
     clamped = clamped < top ? clamped : top;
     const auto n = static_cast<Conv>(nx);
-    Conv j = static_cast<Conv>(clamped) + 1;
-    j = q >= last ? n : j;  // also where float rounding made `last` smaller than nx - 1
-    j = j < n ? j : n;
+    Conv g = static_cast<Conv>(clamped);
+    g = q >= last ? n - 2 : g;  // also where float rounding made `last` smaller than nx - 2
+    const T gf = static_cast<T>(g);
+    const bool exact = static_cast<std::int64_t>(g) < exact_below;
+    Conv j = exact && scaled < width * gf ? g : g + 1;
+    j = exact && g < n - 2 && scaled >= width * (gf + T(1)) ? g + 2 : j;
     j = x > b ? n : j;  // also where b - a overflows and the quotient is NaN
     j = x < a ? 0 : j;
     return x == b ? n - 1 : j;

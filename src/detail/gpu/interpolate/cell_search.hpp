@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "data_fitting/hints.hpp"
 
@@ -14,16 +15,27 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // b = partitions[1], with x_i = a + i*h, h = (b - a)/(nx - 1).
 //
 //   site x                           | non_uniform | quasi_uniform | uniform
-//   ---------------------------------+-------------+---------------+----------------------------
+//   ---------------------------------+-------------+---------------+--------
 //   x < x_0 (also -inf)              | 0           | 0             | 0
 //   x == x_0                         | 0           | 0             | 0
-//   x == x_i, 0 < i < nx - 1         | i           | i             | trunc((x - a)/h): i, or i - 1
-//                                    |             |               | when the quotient rounds below i
-//   x_i < x < x_{i+1}                | i           | i             | trunc((x - a)/h)
+//   x == x_i, 0 < i < nx - 1         | i           | i             | i (*)
+//   x_i < x < x_{i+1}                | i           | i             | i (*)
 //   x == x_{nx-1}                    | nx - 2      | nx - 2        | nx - 2
 //   x > x_{nx-1} (also +inf)         | nx - 2      | nx - 2        | nx - 2
 //   NaN                              | some cell in [0, nx - 2]
 //   partition not increasing, a >= b | some cell in [0, nx - 2]
+//
+// (*) A site x with a <= x < b is at or right of the uniform breakpoint x_i
+// when (x - a)*(nx - 1) >= (b - a)*i, each side rounded once
+// (uniform_at_or_right_of): a subtraction and two multiplications that no
+// compiler may contract or reorder, so the cell of every site, on a
+// breakpoint or not, is the same in every build and SYCL implementation, and
+// the CPU kernel library decides it the same way. The search takes its
+// candidate cell from the quotient of the two sides and moves it by at most
+// one cell, which gives the cell of this rule whenever the quotient's
+// rounding moves it by less than one cell: for every partition whose cells
+// are wider than a few units of rounding of the sites (else a neighbouring
+// cell). The cell never decreases as the site grows.
 //
 // Every row reads only partitions[0 .. nx-1] (uniform: partitions[0 .. 1]).
 // No floating-point value is converted to an integer before it is known to be
@@ -64,10 +76,23 @@ std::int64_t walk_up(const FpType* p, std::int64_t n, std::int64_t start, FpType
   return k;
 }
 
-// Width of a cell of a uniform partition; the search and cell_origin share it.
+// Width of a cell of a uniform partition, from which cell_origin measures:
+// (b - a) times the reciprocal of nx - 1. The reciprocal does not depend on
+// the site, so a compiler can compute it once per kernel instead of dividing
+// for every site.
 template <typename FpType>
 FpType uniform_cell_width(const FpType* partitions, std::int64_t nx) {
-  return nx >= 2 ? (partitions[1] - partitions[0]) / static_cast<FpType>(nx - 1) : FpType(0);
+  const FpType reciprocal = FpType(1) / static_cast<FpType>(nx >= 2 ? nx - 1 : 1);
+  return (partitions[1] - partitions[0]) * reciprocal;
+}
+
+// Whether a site whose offset x - a, times nx - 1, is `scaled` lies at or
+// right of uniform breakpoint i (given as a floating-point value):
+// scaled >= (b - a)*i. Products are compared, never a product added to
+// something, so contraction cannot change the answer; false for NaN.
+template <typename FpType>
+bool uniform_at_or_right_of(FpType scaled, FpType width, FpType i) {
+  return scaled >= width * i;
 }
 
 // trunc(q) + 1 for q in [0, limit), 1 for q <= 0 or NaN, limit + 1 for larger
@@ -78,6 +103,32 @@ std::int64_t truncate_plus_one(FpType q, std::int64_t limit) {
   if (!(q < static_cast<FpType>(limit))) return limit + 1;
   const std::int64_t t = static_cast<std::int64_t>(q);
   return (t < limit ? t : limit) + 1;
+}
+
+// search_index of a uniform partition, by the rule (*) above. Declared
+// inline so that it is expanded into the kernels like the rest of the search.
+template <typename FpType>
+inline std::int64_t uniform_search_index(const FpType* p, std::int64_t nx, FpType x) {
+  const FpType a = p[0];
+  const FpType b = p[1];
+  if (x == b) return nx - 1;
+  if (x < a) return 0;
+  if (x > b) return nx;
+  // Left: a <= x < b, or NaN. The candidate cell g in [0, nx - 2] (0 for
+  // NaN) from the quotient, then one cell down when x is left of x_g (never
+  // for g = 0, as x >= a) or up when it is at or right of x_{g+1}; not from
+  // 2^digits - 1 on, where the type cannot tell g from g + 1 (a move there
+  // could make the cell decrease as the site grows). Selects, not branches:
+  // they stay off the path to the coefficients.
+  const FpType width = b - a;
+  const FpType scaled = (x - a) * static_cast<FpType>(nx - 1);
+  constexpr std::int64_t exact_below = (std::int64_t{1} << std::numeric_limits<FpType>::digits) - 1;
+  const std::int64_t g = truncate_plus_one(scaled / width, nx - 2) - 1;
+  const FpType gf = static_cast<FpType>(g);
+  const bool exact = g < exact_below;
+  std::int64_t j = exact && !uniform_at_or_right_of(scaled, width, gf) ? g : g + 1;
+  j = exact && g < nx - 2 && uniform_at_or_right_of(scaled, width, gf + FpType(1)) ? g + 2 : j;
+  return j;
 }
 
 template <partition_hint PH, typename FpType>
@@ -100,12 +151,7 @@ std::int64_t search_index(const FpType* partitions, std::int64_t nx, FpType x) {
     return walk_down(p, i + 1, x);
   } else {
     static_assert(PH == partition_hint::uniform, "unknown partition hint");
-    const FpType a = p[0];
-    if (x == p[1]) return nx - 1;
-    if (x < a) return 0;
-    const FpType h = uniform_cell_width(p, nx);
-    const std::int64_t j = truncate_plus_one((x - a) / h, nx - 1);
-    return j > nx - 1 ? nx : j;
+    return uniform_search_index(p, nx, x);
   }
 }
 
