@@ -30,8 +30,9 @@ namespace qrx_df {
 // library's GPU search decides by the same rule. The candidate from the
 // quotient of the two sides is moved by at most one cell, which gives the
 // exact count whenever the quotient's rounding moves it by less than one cell
-// (cells wider than a few units of rounding of the sites); candidates of
-// 2^digits - 1 and more, whose neighbours the type cannot tell apart, stay.
+// (cells wider than a few units of rounding of the sites). Both breakpoint
+// numbers are converted from integers, so that the count never decreases as
+// the site grows even where the type cannot tell g from g + 1.
 //
 // Floating-point values are compared before any conversion to an integer, so
 // NaN, infinite and huge sites never reach a conversion out of range, and no
@@ -73,7 +74,6 @@ struct uniform_partition {
   // the end rules come last.
   template <typename Conv>
   Conv index(T x) const {
-    constexpr std::int64_t exact_below = (std::int64_t{1} << std::numeric_limits<T>::digits) - 1;
     const T width = b - a;
     const T scaled = (x - a) * static_cast<T>(nx - 1);
     const T q = scaled / width;
@@ -82,10 +82,8 @@ struct uniform_partition {
     const auto n = static_cast<Conv>(nx);
     Conv g = static_cast<Conv>(clamped);
     g = q >= last ? n - 2 : g;  // also where float rounding made `last` smaller than nx - 2
-    const T gf = static_cast<T>(g);
-    const bool exact = static_cast<std::int64_t>(g) < exact_below;
-    Conv j = exact && scaled < width * gf ? g : g + 1;
-    j = exact && g < n - 2 && scaled >= width * (gf + T(1)) ? g + 2 : j;
+    Conv j = scaled < width * static_cast<T>(g) ? g : g + 1;
+    j = g < n - 2 && scaled >= width * static_cast<T>(g + 1) ? g + 2 : j;
     j = x > b ? n : j;  // also where b - a overflows and the quotient is NaN
     j = x < a ? 0 : j;
     return x == b ? n - 1 : j;

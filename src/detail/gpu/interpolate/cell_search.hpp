@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <limits>
 
 #include "data_fitting/hints.hpp"
 
@@ -26,11 +25,11 @@ namespace velora::qrx::experimental::data_fitting::detail {
 //   partition not increasing, a >= b | some cell in [0, nx - 2]
 //
 // (*) A site x with a <= x < b is at or right of the uniform breakpoint x_i
-// when (x - a)*(nx - 1) >= (b - a)*i, each side rounded once
-// (uniform_at_or_right_of): a subtraction and two multiplications that no
-// compiler may contract or reorder, so the cell of every site, on a
-// breakpoint or not, is the same in every build and SYCL implementation, and
-// the CPU kernel library decides it the same way. The search takes its
+// when (x - a)*(nx - 1) >= (b - a)*i, each side rounded once: products are
+// compared, never a product added to something, so no compiler may contract
+// or reorder the decision, the cell of every site, on a breakpoint or not, is
+// the same in every build and SYCL implementation, and the CPU kernel library
+// decides it the same way. The search takes its
 // candidate cell from the quotient of the two sides and moves it by at most
 // one cell, which gives the cell of this rule whenever the quotient's
 // rounding moves it by less than one cell: for every partition whose cells
@@ -86,15 +85,6 @@ FpType uniform_cell_width(const FpType* partitions, std::int64_t nx) {
   return (partitions[1] - partitions[0]) * reciprocal;
 }
 
-// Whether a site whose offset x - a, times nx - 1, is `scaled` lies at or
-// right of uniform breakpoint i (given as a floating-point value):
-// scaled >= (b - a)*i. Products are compared, never a product added to
-// something, so contraction cannot change the answer; false for NaN.
-template <typename FpType>
-bool uniform_at_or_right_of(FpType scaled, FpType width, FpType i) {
-  return scaled >= width * i;
-}
-
 // trunc(q) + 1 for q in [0, limit), 1 for q <= 0 or NaN, limit + 1 for larger
 // q. The comparisons come first, so the conversion only sees values in range.
 template <typename FpType>
@@ -116,18 +106,16 @@ inline std::int64_t uniform_search_index(const FpType* p, std::int64_t nx, FpTyp
   if (x > b) return nx;
   // Left: a <= x < b, or NaN. The candidate cell g in [0, nx - 2] (0 for
   // NaN) from the quotient, then one cell down when x is left of x_g (never
-  // for g = 0, as x >= a) or up when it is at or right of x_{g+1}; not from
-  // 2^digits - 1 on, where the type cannot tell g from g + 1 (a move there
-  // could make the cell decrease as the site grows). Selects, not branches:
-  // they stay off the path to the coefficients.
+  // for g = 0, as x >= a) or up when it is at or right of x_{g+1}. Both
+  // breakpoint numbers are converted from integers, so that the cell never
+  // decreases as the site grows even where the type cannot tell g from g + 1.
+  // Selects rather than early returns, to keep the step off the path to the
+  // coefficient loads.
   const FpType width = b - a;
   const FpType scaled = (x - a) * static_cast<FpType>(nx - 1);
-  constexpr std::int64_t exact_below = (std::int64_t{1} << std::numeric_limits<FpType>::digits) - 1;
   const std::int64_t g = truncate_plus_one(scaled / width, nx - 2) - 1;
-  const FpType gf = static_cast<FpType>(g);
-  const bool exact = g < exact_below;
-  std::int64_t j = exact && !uniform_at_or_right_of(scaled, width, gf) ? g : g + 1;
-  j = exact && g < nx - 2 && uniform_at_or_right_of(scaled, width, gf + FpType(1)) ? g + 2 : j;
+  std::int64_t j = scaled < width * static_cast<FpType>(g) ? g : g + 1;
+  j = g < nx - 2 && scaled >= width * static_cast<FpType>(g + 1) ? g + 2 : j;
   return j;
 }
 
