@@ -12,6 +12,8 @@
 #include <sycl/sycl.hpp>
 
 #include "data_fitting/exceptions.hpp"
+#include "support/async_errors.hpp"
+#include "support/devices.hpp"
 
 namespace spline_test {
 
@@ -22,7 +24,7 @@ struct checked_queue {
             try {
               std::rethrow_exception(e);
             } catch (const std::exception& x) {
-              errors->push_back(x.what());
+              errors->push_back(test_support::async_error_text(x));
             }
           }
         }) {}
@@ -46,10 +48,15 @@ struct checked_queue {
   sycl::queue q;
 };
 
-// The devices of both back-ends that this SYCL implementation offers.
+// The devices of both back-ends that this SYCL implementation offers (the
+// bundled runtime always has both).
 inline std::vector<sycl::device> backend_devices() {
   std::vector<sycl::device> devices{sycl::device(sycl::cpu_selector_v)};
-  if (!sycl::device::get_devices(sycl::info::device_type::gpu).empty()) devices.emplace_back(sycl::gpu_selector_v);
+#ifdef HOSTSYCL
+  devices.emplace_back(sycl::gpu_selector_v);
+#else
+  if (test_support::has_gpu_device()) devices.emplace_back(sycl::gpu_selector_v);
+#endif
   return devices;
 }
 

@@ -3,7 +3,6 @@
 // Which devices the SYCL implementation in use offers, for suites that run
 // wherever they can and skip only what needs a missing device.
 
-#include <gtest/gtest.h>
 #include <sycl/sycl.hpp>
 
 namespace test_support {
@@ -25,7 +24,7 @@ inline sycl::queue kernel_queue() {
 
 }  // namespace test_support
 
-// Skips the current test when the SYCL implementation has no GPU device. The
+// Skips the current GoogleTest test when the SYCL implementation has no GPU device. The
 // bundled runtime always has one, so there the check compiles away: a lost
 // device fails the test instead of hiding as a skip.
 #ifdef HOSTSYCL
