@@ -3,10 +3,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <thread>
+#include <utility>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
+
+#include "tsan_order.hpp"
 
 namespace sycl::detail {
 
@@ -69,11 +73,17 @@ void executor::worker() {
     }
     if (command->work) {
       if (command->kind == command_kind::host_task) {
+        // The error is recorded after the catch block has ended, so that this
+        // thread holds no reference to the exception once the queue has it:
+        // the thread that drops the last one frees it, after it has been
+        // handed over under the queue's lock.
+        std::exception_ptr error;
         try {
           command->work();
         } catch (...) {
-          command->queue->record_error(std::current_exception());
+          error = std::current_exception();
         }
+        if (error) command->queue->record_error(std::move(error));
       } else {
         // Kernels and memory operations cannot throw: kernels run noexcept.
         command->work();
@@ -99,8 +109,13 @@ void complete(const std::shared_ptr<event_impl>& command) {
 
 void parallel_for_chunks(std::size_t n, const std::function<void(std::size_t, std::size_t)>& body) {
   if (n == 0) return;
-  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n),
-                    [&body](const tbb::blocked_range<std::size_t>& r) { body(r.begin(), r.end()); });
+  fork_join_order order;  // TBB's fork and join, declared to ThreadSanitizer
+  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n), [&body, &order](const tbb::blocked_range<std::size_t>& r) {
+    order.chunk_begins();
+    body(r.begin(), r.end());
+    order.chunk_ends();
+  });
+  order.joined();
 }
 
 void event_impl::wait() {
