@@ -8,3 +8,19 @@ if(QRX_SANITIZE)
   add_compile_options(-fsanitize=${QRX_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${QRX_SANITIZE})
 endif()
+
+# Sanitizer options for every test: a file that ctest includes before it runs
+# any (TEST_INCLUDE_FILES of the top folder) prepends them to its own
+# environment, which every test inherits, so that suites, the soak program
+# and the consumer build alike get them. ThreadSanitizer reads the
+# suppressions of the uninstrumented system TBB's internals (tests/tsan.supp)
+# and stops at the first report that remains; impossible allocations, which
+# several suites make on purpose to check that they fail with a status or an
+# exception, come back as null as they would without the sanitizer. Options
+# already in the environment, or added by a suite, come after and prevail.
+if(QRX_SANITIZE STREQUAL "thread")
+  set(_qrx_tsan_options "suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp:halt_on_error=1:allocator_may_return_null=1")
+  file(WRITE ${PROJECT_BINARY_DIR}/qrx_sanitizer_environment.cmake
+       "set(ENV{TSAN_OPTIONS} \"${_qrx_tsan_options}:\$ENV{TSAN_OPTIONS}\")\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${PROJECT_BINARY_DIR}/qrx_sanitizer_environment.cmake)
+endif()
