@@ -50,7 +50,7 @@ class tsan_order {
   }
 
  private:
-  char sync_[capacity] = {};
+  [[maybe_unused]] char sync_[capacity] = {};  // read only by ThreadSanitizer builds
 };
 
 }  // namespace qrx_serv
