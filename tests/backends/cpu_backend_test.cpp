@@ -42,8 +42,9 @@ auto& cpu_impl(const df::spline<T, S, 1>& s) {
 }
 
 // Kernel statuses become the library's exceptions, delivered to the queue's
-// handler: a periodic spline whose end values differ, a task too large to
-// allocate, and a site hint the kernels do not know.
+// handler, each once, and the process goes on: a periodic spline whose end
+// values differ, a task too large to allocate, a site hint the kernels do not
+// know, and no sites at all (the kernels refuse nsites = 0).
 TEST(CpuBackEnd, KernelFailuresReachTheQueueHandlerWithTheirTexts) {
   collecting_queue cq;
   usm_array<double> x(cq.q, {0, 1, 2, 3}), y(cq.q, {0, 1, 4, 9}), ic(cq.q, {2, 4}), c(cq.q, 16);
@@ -62,6 +63,7 @@ TEST(CpuBackEnd, KernelFailuresReachTheQueueHandlerWithTheirTexts) {
   odd_sites.set_partitions(x.get(), 3).set_function_values(y.get()).set_coefficients(c.get());
   df::interpolate(odd_sites, sites.get(), 1, out.get(), {odd_sites.construct()},
                   df::interpolate_hint::funcs_sites_ders, df::site_hint(3));
+  df::interpolate(odd_sites, sites.get(), 0, out.get(), {odd_sites.construct()});
 
   cq.q.wait_and_throw();
   std::sort(cq.errors->begin(), cq.errors->end());
@@ -69,6 +71,7 @@ TEST(CpuBackEnd, KernelFailuresReachTheQueueHandlerWithTheirTexts) {
                             "velora::qrx::data_fitting::bad alloc: cannot allocate memory on host",
                             "velora::qrx::data_fitting::function values do not correspond to periodic boundary "
                             "conditions: invalid argument",
+                            "velora::qrx::data_fitting::internal error: computation error",
                             "velora::qrx::data_fitting::internal error: computation error"}));
   EXPECT_FALSE(cpu_impl(periodic).coeffs_computed);
 }
