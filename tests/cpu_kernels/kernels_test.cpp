@@ -16,6 +16,7 @@
 #include "detail/cpu_impl/df_frontend.hpp"
 #include "detail/gpu/interpolate/cell_search.hpp"
 #include "qrx_df_kernels/df_kernels.h"
+#include "support/uniform_breakpoints.hpp"
 
 namespace df = velora::qrx::experimental::data_fitting::detail;
 namespace gpu_df {
@@ -383,22 +384,11 @@ TYPED_TEST(KernelNumerics, ExtremeUniformPartitionsKeepTheSearchContract) {
   df::df_delete_task(&task);
 }
 
-// Uniform breakpoint i is the least site x with (x - a)*(nx - 1) >= (b - a)*i,
-// each side rounded once, found here by bisection. On every
-// interior breakpoint of partitions of many sizes and ranges (cells of at
+using test_support::uniform_breakpoint_site;
+
+// On every interior breakpoint of partitions of many sizes and ranges (cells of at
 // least 64 units of rounding), the site on it and the one just below get
 // their cells from the kernel library's search and the GPU search alike.
-template <typename T>
-T uniform_breakpoint_site(T a, T b, std::int64_t nx, std::int64_t i) {
-  auto at_or_right = [&](T x) { return (x - a) * T(nx - 1) >= (b - a) * T(i); };
-  T left = a, right = b;  // bisection: left is not at or right of the breakpoint, right is
-  for (;;) {
-    const T mid = left + (right - left) / 2;
-    if (mid == left || mid == right) return right;
-    (at_or_right(mid) ? right : left) = mid;
-  }
-}
-
 TYPED_TEST(KernelNumerics, SitesOnUniformBreakpointsGetTheirCellsAsInTheGpuSearch) {
   using T = TypeParam;
   const std::pair<double, double> ranges[] = {{0, 1}, {-1, 1}, {0.1, 0.7}, {1000, 1001.5}, {-2e5, 3e5}};

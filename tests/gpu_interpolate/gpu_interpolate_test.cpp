@@ -14,6 +14,7 @@
 #include "detail/gpu/interpolate/dispatch_interpolate.hpp"
 #include "detail/gpu/interpolate/interpolate_hints.hpp"
 #include "spline/spline_test_support.hpp"
+#include "support/uniform_breakpoints.hpp"
 
 namespace spline_test {
 
@@ -127,18 +128,7 @@ struct CellSearch : ::testing::Test {};
 using fp_types = ::testing::Types<float, double>;
 TYPED_TEST_SUITE(CellSearch, fp_types);
 
-// Uniform breakpoint i of [a, b] is the least site x with (x - a)*(nx - 1) >= (b - a)*i, each side rounded once (the
-// rule of cell_search.hpp), found here by bisection.
-template <typename T>
-T uniform_breakpoint_site(T a, T b, std::int64_t nx, std::int64_t i) {
-  auto at_or_right = [&](T x) { return (x - a) * T(nx - 1) >= (b - a) * T(i); };
-  T left = a, right = b;  // bisection: left is not at or right of the breakpoint, right is
-  for (;;) {
-    const T mid = left + (right - left) / 2;
-    if (mid == left || mid == right) return right;
-    (at_or_right(mid) ? right : left) = mid;
-  }
-}
+using test_support::uniform_breakpoint_site;
 
 // Every interior breakpoint of uniform partitions of many sizes and ranges (cells of at least 64 units of rounding):
 // the breakpoint lies within 4 units of rounding of a + i*h, the site on it gets cell i and the site just below it cell
