@@ -47,23 +47,23 @@ TEST(Loader, LoadsOnceAndResolvesEachKernelOnlyWhenSelected) {
   EXPECT_EQ(qrx_serv_load_count(), 1);
   EXPECT_EQ(resolved_kernels(), std::vector<kernel_id>{kernel_id::dNewTask1D});
 
-  // Order 4, type 0: only the default cubic kernel is looked up (and it
-  // answers that this library does not provide the method).
+  // Order 3: only the quadratic kernel is looked up (and it answers that
+  // this library does not provide the method).
   fake_task fake(1);
   fake.record.element_size = sizeof(double);
+  fake.record.order = 3;
   fake.record.type = 0;
-  fake.record.ic_type = 2;
   EXPECT_EQ(df::df_construct_1d<double>(fake.task(), 0, 0), QRX_DF_STATUS_METHOD_NOT_PROVIDED);
-  EXPECT_EQ(resolved_kernels(), (std::vector<kernel_id>{kernel_id::dNewTask1D, kernel_id::dDFDefaultCubicSpline1D}));
-  void* const default_cubic = df::kernel_function_slot(kernel_id::dDFDefaultCubicSpline1D);
+  EXPECT_EQ(resolved_kernels(), (std::vector<kernel_id>{kernel_id::dNewTask1D, kernel_id::dDFQuadraticSpline1D}));
+  void* const quadratic = df::kernel_function_slot(kernel_id::dDFQuadraticSpline1D);
 
   EXPECT_EQ(df::df_construct_1d<double>(fake.task(), 0, 0), QRX_DF_STATUS_METHOD_NOT_PROVIDED);
   EXPECT_EQ(df::df_delete_task(&task), 0);
-  EXPECT_EQ(df::kernel_function_slot(kernel_id::dDFDefaultCubicSpline1D), default_cubic);
+  EXPECT_EQ(df::kernel_function_slot(kernel_id::dDFQuadraticSpline1D), quadratic);
   EXPECT_EQ(df::kernel_module_slot(), module);
   EXPECT_EQ(qrx_serv_load_count(), 1);
   EXPECT_EQ(resolved_kernels(), (std::vector<kernel_id>{kernel_id::DeleteTask, kernel_id::dNewTask1D,
-                                                        kernel_id::dDFDefaultCubicSpline1D}));
+                                                        kernel_id::dDFQuadraticSpline1D}));
 }
 
 // Death tests re-run the test binary, so each child starts with empty slots.

@@ -61,8 +61,7 @@ typedef struct qrx_df_threader_block {
 #define QRX_DF_STATUS_NO_RESULTS (-1027)
 #define QRX_DF_STATUS_NO_CELLS (-1029)          /* cells asked for or given, but no cell array */
 /* The construction method exists in the interface but this kernel library
- * does not compute it (quadratic, default cubic, natural cubic, Bessel, Akima
- * and Hyman). Nothing is written. */
+ * does not compute it (quadratic splines). Nothing is written. */
 #define QRX_DF_STATUS_METHOD_NOT_PROVIDED (-1100)
 #define QRX_DF_STATUS_WRONG_PRECISION (-1101)   /* a float kernel on a double task or back */
 #define QRX_DF_STATUS_BAD_PARTITION_HINT (-1102)
@@ -104,21 +103,32 @@ typedef struct qrx_df_threader_block {
 #define QRX_DF_CUBIC_AKIMA 5
 #define QRX_DF_CUBIC_HYMAN 9
 
-/* Internal-condition type of Hermite splines: first derivatives at the
- * interior breakpoints, shared by all functions. */
+/* Internal-condition types, shared by all functions of a task. Hermite
+ * cubics take the first derivatives at the nx - 2 interior breakpoints,
+ * default cubics the second derivatives there. */
 #define QRX_DF_IC_FIRST_DERIVATIVES 1
+#define QRX_DF_IC_SECOND_DERIVATIVES 2
 
-/* Boundary-condition kinds (bits, combined with |). Hermite construction
- * takes 0, 1, 2, 4|8, 8|16, 4|32, 16|32, 64 and 128; with 0, 1 and 128 the end
- * cells are quadratics. Boundary values: left value first, right value second. */
+/* Boundary-condition kinds (bits, combined with |). Boundary values: left
+ * value first, right value second.
+ * - Hermite and default cubics take 0, 1, 2, 4|8, 8|16, 4|32, 16|32, 64 and
+ *   128; with 0, 1 and 128 the end cells are quadratics; 64 takes the left
+ *   value as the first derivative at both ends.
+ * - Natural and Hyman cubics take 0 (free ends), 2, 4|8, 8|16, 4|32, 16|32,
+ *   64 (the periodic C2 spline, no value) and 256 (no value).
+ * - Akima and Bessel cubics take 0 (their own end slopes) and 4|8. */
 #define QRX_DF_BC_1 1
 #define QRX_DF_BC_FREE_END 2
 #define QRX_DF_BC_FIRST_LEFT 4
 #define QRX_DF_BC_FIRST_RIGHT 8
 #define QRX_DF_BC_SECOND_LEFT 16
 #define QRX_DF_BC_SECOND_RIGHT 32
-#define QRX_DF_BC_PERIODIC 64 /* the left value is the first derivative at both ends */
+#define QRX_DF_BC_PERIODIC 64
 #define QRX_DF_BC_128 128
+/* Not-a-knot: the third derivative is continuous at the second and the
+ * second-to-last breakpoints; with three breakpoints the spline is the
+ * parabola through them. */
+#define QRX_DF_BC_NOT_A_KNOT 256
 
 /* Interpolation: type bits, method, site hints, result layouts. The cells
  * written or read are search indices j in [0, nx]: the number of breakpoints
