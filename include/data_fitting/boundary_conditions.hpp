@@ -4,10 +4,13 @@
 
 namespace velora::qrx::experimental::data_fitting {
 
-// Boundary conditions of a cubic Hermite spline. A spline accumulates the
-// kinds of successive set_boundary_conditions calls with bitwise OR; the
-// accepted sums are 0, 1, 2, 64, 128 and one left kind with one right kind
-// (12, 24, 36, 48).
+// Boundary conditions of a cubic spline. A spline accumulates the kinds of
+// successive set_boundary_conditions calls with bitwise OR. The sums that
+// construction accepts depend on the kind:
+//   hermite           0, 1, 2, 64, 128, 12, 24, 36, 48
+//   natural, hyman    0 (free ends), 2, 12, 24, 36, 48, 64, 256
+//   akima, bessel     0 (their own end slopes), 12
+// where 12, 24, 36, 48 are one left kind with one right kind.
 enum class bc_type : std::int64_t {
   kind_1 = 1,
   free_end = 2,          // second derivative zero at both ends
@@ -15,8 +18,15 @@ enum class bc_type : std::int64_t {
   first_right_der = 8,   // right-end value: first derivative at the right end
   second_left_der = 16,  // left-end value: second derivative at the left end
   second_right_der = 32, // right-end value: second derivative at the right end
-  periodic = 64,         // left-end value: first derivative at both ends
+  // Hermite: the left-end value is the first derivative at both ends.
+  // Natural and Hyman: the periodic spline (the values at the two ends must
+  // agree); the value is not used.
+  periodic = 64,
   kind_128 = 128,
+  // Natural and Hyman: third derivative continuous at the second and the
+  // second-to-last breakpoint; with three breakpoints, the parabola through
+  // them. The value is not used.
+  not_a_knot = 256,
 };
 
 }  // namespace velora::qrx::experimental::data_fitting

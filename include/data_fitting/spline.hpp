@@ -27,13 +27,16 @@ struct spline_access;
 // completed. Setters return the spline for chaining.
 //
 // Instantiated for FpType float and double, SplineType
-// linear_spline::default_type and cubic_spline::hermite, Dimensions 1.
+// linear_spline::default_type and the cubic kinds cubic_spline::hermite,
+// natural, akima, bessel and hyman, Dimensions 1.
 template <typename FpType, typename SplineType, int Dimensions = 1>
 class QRX_DF_EXPORT spline {
   static_assert(Dimensions == 1, "only one-dimensional splines exist");
 
   template <typename S>
   using if_hermite = std::enable_if_t<std::is_same_v<S, cubic_spline::hermite>, int>;
+  template <typename S>
+  using if_cubic = std::enable_if_t<!std::is_same_v<S, linear_spline::default_type>, int>;
 
  public:
   // Chooses the back-end from the queue's device (CPU or GPU; any other
@@ -61,10 +64,12 @@ class QRX_DF_EXPORT spline {
     return record_internal_conditions(data);
   }
 
-  // Cubic Hermite only: adds one boundary-condition kind (kinds accumulate
-  // by OR) with its value, for the right end for first_right_der and
-  // second_right_der, else for the left end.
-  template <typename S = SplineType, if_hermite<S> = 0>
+  // Cubic kinds: adds one boundary-condition kind (kinds accumulate by OR)
+  // with its value, for the right end for first_right_der and
+  // second_right_der, else for the left end. Which sums construct accepts
+  // depends on the kind (see bc_type). Hermite needs at least one call;
+  // the other kinds have their own ends when none is made.
+  template <typename S = SplineType, if_cubic<S> = 0>
   spline& set_boundary_conditions(bc_type kind, FpType value) {
     return record_boundary_condition(kind, value);
   }
@@ -72,7 +77,7 @@ class QRX_DF_EXPORT spline {
   // Whether construct has everything it needs.
   bool is_initialized() const;
   // Element count of the coefficient array: (nx - 1)*ny*2 for linear and
-  // (nx - 1)*ny*4 for cubic Hermite splines.
+  // (nx - 1)*ny*4 for cubic splines.
   std::int64_t get_required_coeffs_size() const;
   // Computes the coefficients after `dependencies`; returns the event of
   // that work without waiting for it.
@@ -91,5 +96,13 @@ extern template class QRX_DF_EXPORT spline<float, linear_spline::default_type, 1
 extern template class QRX_DF_EXPORT spline<double, linear_spline::default_type, 1>;
 extern template class QRX_DF_EXPORT spline<float, cubic_spline::hermite, 1>;
 extern template class QRX_DF_EXPORT spline<double, cubic_spline::hermite, 1>;
+extern template class QRX_DF_EXPORT spline<float, cubic_spline::natural, 1>;
+extern template class QRX_DF_EXPORT spline<double, cubic_spline::natural, 1>;
+extern template class QRX_DF_EXPORT spline<float, cubic_spline::akima, 1>;
+extern template class QRX_DF_EXPORT spline<double, cubic_spline::akima, 1>;
+extern template class QRX_DF_EXPORT spline<float, cubic_spline::bessel, 1>;
+extern template class QRX_DF_EXPORT spline<double, cubic_spline::bessel, 1>;
+extern template class QRX_DF_EXPORT spline<float, cubic_spline::hyman, 1>;
+extern template class QRX_DF_EXPORT spline<double, cubic_spline::hyman, 1>;
 
 }  // namespace velora::qrx::experimental::data_fitting

@@ -1,6 +1,7 @@
 #include "data_fitting/interpolate.hpp"
 
 #include "data_fitting/export.hpp"
+#include "detail/spline_base/spline_kind.hpp"
 #include "spline/spline_access.hpp"
 
 namespace velora::qrx::experimental::data_fitting {
@@ -40,7 +41,7 @@ sycl::event interpolate(sycl::queue& queue, const spline<FpType, SplineType, Dim
                                                          dependencies, ih, sh);
 }
 
-// The four overloads for each of the four splines, exported.
+// The four overloads for each spline, exported.
 #define QRX_DF_INSTANTIATE_INTERPOLATE(T, S)                                                                     \
   template QRX_DF_EXPORT sycl::event interpolate(spline<T, S, 1>&, T*, std::int64_t, T*, std::bitset<32>,        \
                                                  const std::vector<sycl::event>&, interpolate_hint, site_hint); \
@@ -52,10 +53,7 @@ sycl::event interpolate(sycl::queue& queue, const spline<FpType, SplineType, Dim
   template QRX_DF_EXPORT sycl::event interpolate(sycl::queue&, const spline<T, S, 1>&, T*, std::int64_t, T*,     \
                                                  const std::vector<sycl::event>&, interpolate_hint, site_hint);
 
-QRX_DF_INSTANTIATE_INTERPOLATE(float, linear_spline::default_type)
-QRX_DF_INSTANTIATE_INTERPOLATE(double, linear_spline::default_type)
-QRX_DF_INSTANTIATE_INTERPOLATE(float, cubic_spline::hermite)
-QRX_DF_INSTANTIATE_INTERPOLATE(double, cubic_spline::hermite)
+QRX_DF_FOR_EACH_SPLINE(QRX_DF_INSTANTIATE_INTERPOLATE)
 
 #undef QRX_DF_INSTANTIATE_INTERPOLATE
 

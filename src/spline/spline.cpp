@@ -128,9 +128,8 @@ sycl::event spline<FpType, SplineType, Dimensions>::construct(const std::vector<
   return impl_->construct(dependencies);
 }
 
-template class spline<float, linear_spline::default_type, 1>;
-template class spline<double, linear_spline::default_type, 1>;
-template class spline<float, cubic_spline::hermite, 1>;
-template class spline<double, cubic_spline::hermite, 1>;
+#define QRX_DF_INSTANTIATE_SPLINE(T, S) template class spline<T, S, 1>;
+QRX_DF_FOR_EACH_SPLINE(QRX_DF_INSTANTIATE_SPLINE)
+#undef QRX_DF_INSTANTIATE_SPLINE
 
 }  // namespace velora::qrx::experimental::data_fitting

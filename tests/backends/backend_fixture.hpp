@@ -20,7 +20,7 @@ template <typename T, typename S>
 struct config {
   using fp = T;
   using kind = S;
-  static constexpr int coeffs_per_cell = std::is_same_v<S, hermite> ? 4 : 2;
+  static constexpr int coeffs_per_cell = std::is_same_v<S, linear> ? 2 : 4;
 };
 using configs = ::testing::Types<config<float, linear>, config<double, linear>, config<float, hermite>,
                                  config<double, hermite>>;
@@ -116,12 +116,14 @@ struct built_spline {
         ny_(d.ny) {
     s.set_partitions(x.get(), d.nx, d.part_hint).set_function_values(y.get(), d.func_hint);
     s.set_coefficients(c.get());
-    if constexpr (std::is_same_v<S, hermite>) {
-      s.set_internal_conditions(ic.get());
+    if constexpr (!std::is_same_v<S, linear>) {
       for (df::bc_type kind : d.bc_kinds) {
         const bool right = kind == df::bc_type::first_right_der || kind == df::bc_type::second_right_der;
         s.set_boundary_conditions(kind, right ? d.bc_right : d.bc_left);
       }
+    }
+    if constexpr (std::is_same_v<S, hermite>) {
+      s.set_internal_conditions(ic.get());
       if (d.bc_kinds.empty()) s.set_boundary_conditions(df::bc_type(0), T(0));
     }
     constructed = s.construct();

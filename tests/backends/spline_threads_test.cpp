@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "backends/tracking_kernels.h"
-#include "detail/cpu_impl/host_task.hpp"
+#include "detail/host_task.hpp"
 #include "qrx_lumo_thread/service.h"
 #include "spline/checked_queue.hpp"
 #include "spline/spline_test_support.hpp"

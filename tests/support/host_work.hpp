@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 #include <sycl/sycl.hpp>
 
-#include "detail/cpu_impl/host_task.hpp"
+#include "detail/host_task.hpp"
 
 namespace test_support {
 

@@ -5,7 +5,7 @@
 
 #include "data_fitting/exceptions.hpp"
 #include "detail/cpu_impl/df_frontend.hpp"
-#include "detail/cpu_impl/host_task.hpp"
+#include "detail/host_task.hpp"
 #include "detail/cpu_impl/status_exceptions.hpp"
 #include "detail/cpu_impl/task_record_fields.hpp"
 #include "detail/spline_base/derivative_indicators.hpp"
@@ -13,22 +13,6 @@
 
 namespace velora::qrx::experimental::data_fitting::detail {
 namespace {
-
-// How the CPU kernels name a spline kind: its order and type.
-template <typename SplineType>
-struct cpu_spline_description;
-
-template <>
-struct cpu_spline_description<linear_spline::default_type> {
-  static constexpr std::int64_t order = 2;
-  static constexpr std::int64_t type = 0;
-};
-
-template <>
-struct cpu_spline_description<cubic_spline::hermite> {
-  static constexpr std::int64_t order = 4;
-  static constexpr std::int64_t type = 3;
-};
 
 constexpr std::int64_t attribute_ny = 16;
 constexpr std::int64_t row_major_hint = 16;
@@ -122,7 +106,7 @@ class kernel_task {
 
  private:
   void make(std::atomic<bool>& created) {
-    using description = cpu_spline_description<SplineType>;
+    using kind = spline_kind<SplineType>;
     const task_recipe<FpType>& r = recipe_;
     if (task_ != nullptr) {  // left by an attempt that failed
       df_delete_task(&task_);
@@ -135,7 +119,7 @@ class kernel_task {
     if (!with_values) throw_on_failure(df_edit_val(task_, attribute_ny, r.ny));
     // The kernels read the boundary values through this pointer only during the call.
     FpType bc_values[2] = {r.bc_values[0], r.bc_values[1]};
-    throw_on_failure(df_edit_pp_spline_1d<FpType>(task_, description::order, description::type, r.bc_type,
+    throw_on_failure(df_edit_pp_spline_1d<FpType>(task_, kind::cpu_order, kind::cpu_type, r.bc_type,
                                                   r.for_construct ? bc_values : nullptr, r.ic_type,
                                                   r.internal_conditions, r.coeffs, r.coeff_hint));
   }
@@ -178,6 +162,7 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::construct(
   if (this->coeffs == nullptr) {
     throw velora::qrx::invalid_argument(error_domain, "construct", "coefficients were not set");
   }
+  this->check_boundary_kinds();
   this->coeffs_size("construct");
   auto task = std::make_shared<task_holder>(recipe_of(*this, true));
   std::shared_ptr<task_holder> replaced;  // stays with the work still holding it
@@ -244,9 +229,8 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
   return this->record(construct_event, event);
 }
 
-template class spline_impl<float, linear_spline::default_type, 1, cpu_backend>;
-template class spline_impl<double, linear_spline::default_type, 1, cpu_backend>;
-template class spline_impl<float, cubic_spline::hermite, 1, cpu_backend>;
-template class spline_impl<double, cubic_spline::hermite, 1, cpu_backend>;
+#define QRX_DF_INSTANTIATE_IMPL(T, S) template class spline_impl<T, S, 1, cpu_backend>;
+QRX_DF_FOR_EACH_SPLINE(QRX_DF_INSTANTIATE_IMPL)
+#undef QRX_DF_INSTANTIATE_IMPL
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -12,6 +12,7 @@
 #include "data_fitting/spline_types.hpp"
 #include "detail/spline_base/spline_base.hpp"
 #include "detail/spline_base/spline_impl.hpp"
+#include "detail/spline_base/spline_kind.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
@@ -59,9 +60,8 @@ class spline_impl<FpType, SplineType, 1, cpu_backend> final : public spline_base
   std::shared_ptr<task_holder> task_;
 };
 
-extern template class spline_impl<float, linear_spline::default_type, 1, cpu_backend>;
-extern template class spline_impl<double, linear_spline::default_type, 1, cpu_backend>;
-extern template class spline_impl<float, cubic_spline::hermite, 1, cpu_backend>;
-extern template class spline_impl<double, cubic_spline::hermite, 1, cpu_backend>;
+#define QRX_DF_DECLARE_IMPL(T, S) extern template class spline_impl<T, S, 1, cpu_backend>;
+QRX_DF_FOR_EACH_SPLINE(QRX_DF_DECLARE_IMPL)
+#undef QRX_DF_DECLARE_IMPL
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

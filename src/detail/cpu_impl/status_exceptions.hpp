@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "data_fitting/exceptions.hpp"
+#include "detail/periodic_mismatch.hpp"
 #include "detail/spline_base/error_domain.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
@@ -14,8 +15,7 @@ inline void throw_on_failure(std::int32_t status) {
     case 0:
       return;
     case -1018:
-      throw velora::qrx::invalid_argument(error_domain,
-                                          "function values do not correspond to periodic boundary conditions", "");
+      throw periodic_mismatch();
     case -1001:
       throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
     default:

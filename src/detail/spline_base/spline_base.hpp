@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include <sycl/sycl.hpp>
@@ -54,10 +55,22 @@ class spline_base<FpType, SplineType, 1> {
   bool is_initialized() const {
     if (coeffs_computed) return partitions_set;
     const bool arrays = partitions_set && functions_set_count == ny && coeffs_set_count == ny;
-    if constexpr (spline_kind<SplineType>::has_conditions) {
+    if constexpr (spline_kind<SplineType>::needs_conditions) {
       return arrays && internal_conditions_set && bc_set;
     } else {
       return arrays;
+    }
+  }
+
+  // Refuses, on the calling thread, an accumulated boundary-condition kind
+  // that the spline kind does not accept (linear and Hermite splines leave
+  // that to their back-ends).
+  void check_boundary_kinds() const {
+    using kinds = typename spline_kind<SplineType>::boundary_kinds;
+    if constexpr (!std::is_void_v<kinds>) {
+      if (!kinds::contains(static_cast<long long>(bc_type))) {
+        throw velora::qrx::invalid_argument(error_domain, "construct", "invalid boundary conditions");
+      }
     }
   }
 

@@ -3,10 +3,22 @@
 #include <cstdint>
 
 #include "data_fitting/spline_types.hpp"
+#include "detail/value_list.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
-// What the rest of the library needs to know about a spline kind.
+// What the rest of the library needs to know about a spline kind:
+//   name              how messages name it
+//   coeffs_per_cell   coefficients stored per cell and function
+//   evaluated_as      the kind whose interpolation kernels evaluate it (every
+//                     cubic kind stores the cubic Hermite layout)
+//   needs_conditions  whether construct needs internal and boundary
+//                     conditions recorded (only Hermite)
+//   boundary_kinds    the accumulated boundary-condition kinds construct
+//                     accepts, checked on the calling thread on both
+//                     back-ends; void where the back-ends check them
+//                     themselves (linear, Hermite)
+//   cpu_order, cpu_type  how the CPU kernels name the kind
 template <typename SplineType>
 struct spline_kind;
 
@@ -14,15 +26,68 @@ template <>
 struct spline_kind<linear_spline::default_type> {
   static constexpr const char* name = "linear_spline::default_type";
   static constexpr std::int64_t coeffs_per_cell = 2;
-  // Linear splines take no internal or boundary conditions.
-  static constexpr bool has_conditions = false;
+  using evaluated_as = linear_spline::default_type;
+  static constexpr bool needs_conditions = false;
+  using boundary_kinds = void;
+  static constexpr std::int64_t cpu_order = 2;
+  static constexpr std::int64_t cpu_type = 0;
+};
+
+struct cubic_kind {
+  static constexpr std::int64_t coeffs_per_cell = 4;
+  using evaluated_as = cubic_spline::hermite;
+  static constexpr bool needs_conditions = false;
+  static constexpr std::int64_t cpu_order = 4;
+};
+
+// Free ends (0, 2), one left with one right kind, periodic, not-a-knot.
+using c2_boundary_kinds = value_list<long long, 0, 2, 12, 24, 36, 48, 64, 256>;
+// The kind's own end slopes (0), or both end slopes given (12).
+using local_boundary_kinds = value_list<long long, 0, 12>;
+
+template <>
+struct spline_kind<cubic_spline::hermite> : cubic_kind {
+  static constexpr const char* name = "cubic_spline::hermite";
+  static constexpr bool needs_conditions = true;
+  using boundary_kinds = void;
+  static constexpr std::int64_t cpu_type = 3;
 };
 
 template <>
-struct spline_kind<cubic_spline::hermite> {
-  static constexpr const char* name = "cubic_spline::hermite";
-  static constexpr std::int64_t coeffs_per_cell = 4;
-  static constexpr bool has_conditions = true;
+struct spline_kind<cubic_spline::natural> : cubic_kind {
+  static constexpr const char* name = "cubic_spline::natural";
+  using boundary_kinds = c2_boundary_kinds;
+  static constexpr std::int64_t cpu_type = 2;
 };
+
+template <>
+struct spline_kind<cubic_spline::akima> : cubic_kind {
+  static constexpr const char* name = "cubic_spline::akima";
+  using boundary_kinds = local_boundary_kinds;
+  static constexpr std::int64_t cpu_type = 5;
+};
+
+template <>
+struct spline_kind<cubic_spline::bessel> : cubic_kind {
+  static constexpr const char* name = "cubic_spline::bessel";
+  using boundary_kinds = local_boundary_kinds;
+  static constexpr std::int64_t cpu_type = 4;
+};
+
+template <>
+struct spline_kind<cubic_spline::hyman> : cubic_kind {
+  static constexpr const char* name = "cubic_spline::hyman";
+  using boundary_kinds = c2_boundary_kinds;
+  static constexpr std::int64_t cpu_type = 9;
+};
+
+// Calls X(FpType, SplineType) for every spline the library instantiates.
+#define QRX_DF_FOR_EACH_SPLINE(X)                                                   \
+  X(float, linear_spline::default_type) X(double, linear_spline::default_type)      \
+  X(float, cubic_spline::hermite) X(double, cubic_spline::hermite)                  \
+  X(float, cubic_spline::natural) X(double, cubic_spline::natural)                  \
+  X(float, cubic_spline::akima) X(double, cubic_spline::akima)                      \
+  X(float, cubic_spline::bessel) X(double, cubic_spline::bessel)                    \
+  X(float, cubic_spline::hyman) X(double, cubic_spline::hyman)
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -1,10 +1,16 @@
 #include "detail/gpu/backend/gpu_spline_impl.hpp"
 
+#include <type_traits>
+
+#include "data_fitting/boundary_conditions.hpp"
 #include "data_fitting/exceptions.hpp"
 #include "detail/gpu/construct/dispatch_construct.hpp"
 #include "detail/gpu/interpolate/dispatch_interpolate.hpp"
+#include "detail/host_task.hpp"
+#include "detail/periodic_mismatch.hpp"
 #include "detail/spline_base/derivative_indicators.hpp"
 #include "detail/spline_base/error_domain.hpp"
+#include "detail/spline_base/spline_kind.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
@@ -37,12 +43,59 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
     return construct_event;
   }
   this->coeffs_size("construct");
-  const sycl::event event = dispatch_construct<FpType, SplineType>(
-      this->queue, this->nx, this->ny, this->partitions, this->functions, this->coeffs, dependencies,
-      this->coeff_hint, this->func_hint, this->part_hint, this->internal_conditions, this->ic_type,
-      this->bc_values, this->bc_type);
-  this->coeffs_computed = true;
+  std::int32_t* flags = nullptr;
+  if (checks_periodic_values()) {
+    flags = periodic_flags_.acquire(this->queue, this->ny);
+    if (flags == nullptr) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
+  }
+  sycl::event event;
+  try {
+    event = dispatch_construct<FpType, SplineType>(this->queue, this->nx, this->ny, this->partitions,
+                                                   this->functions, this->coeffs, dependencies, this->coeff_hint,
+                                                   this->func_hint, this->part_hint, this->internal_conditions,
+                                                   this->ic_type, this->bc_values, this->bc_type, flags);
+  } catch (...) {
+    if (flags != nullptr) periodic_flags_.release_after(flags, this->queue, sycl::event{});
+    throw;
+  }
+  // Marked computed before the check is submitted, so that a refusal by the
+  // check, which may run at once, is what stays.
+  std::uint64_t generation = 0;
+  {
+    std::lock_guard<std::mutex> lock(this->mutex);
+    generation = ++constructs_;
+    this->coeffs_computed = true;
+  }
+  if (flags != nullptr) event = refuse_unequal_ends(event, flags, generation);
   return this->record(construct_event, event);
+}
+
+template <typename FpType, typename SplineType>
+bool spline_impl<FpType, SplineType, 1, gpu_backend>::checks_periodic_values() const {
+  constexpr bool c2_kind =
+      std::is_same_v<SplineType, cubic_spline::natural> || std::is_same_v<SplineType, cubic_spline::hyman>;
+  return c2_kind && this->bc_type == static_cast<std::int64_t>(bc_type::periodic);
+}
+
+template <typename FpType, typename SplineType>
+sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::refuse_unequal_ends(const sycl::event& kernels,
+                                                                                std::int32_t* flags,
+                                                                                std::uint64_t generation) {
+  const std::int64_t ny = this->ny;
+  // The spline outlives this work: its destructor waits for every event
+  // handed out.
+  const sycl::event checked = submit_host_task(this->queue, {kernels}, [this, flags, ny, generation] {
+    for (std::int64_t j = 0; j < ny; ++j) {
+      if (flags[j] == 0) continue;
+      {
+        std::lock_guard<std::mutex> lock(this->mutex);
+        if (constructs_ == generation) this->coeffs_computed = false;
+      }
+      throw periodic_mismatch();
+    }
+  });
+  periodic_flags_.release_after(flags, this->queue, checked);
+  return checked;
 }
 
 template <typename FpType, typename SplineType>
@@ -65,16 +118,15 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
 
   sycl::event event;
   if (this->coeff_hint == static_cast<std::int64_t>(coefficient_hint::row_major)) {
-    event = dispatch_interpolate<FpType, SplineType>(
+    event = dispatch_interpolate<FpType, typename spline_kind<SplineType>::evaluated_as>(
         queue, this->nx, this->ny, this->partitions, this->coeffs, sites, nsites, results, ders.count,
         ders.flags, dependencies, this->part_hint, static_cast<std::int64_t>(sh), static_cast<std::int64_t>(ih));
   }
   return this->record(construct_event, event);
 }
 
-template class spline_impl<float, linear_spline::default_type, 1, gpu_backend>;
-template class spline_impl<double, linear_spline::default_type, 1, gpu_backend>;
-template class spline_impl<float, cubic_spline::hermite, 1, gpu_backend>;
-template class spline_impl<double, cubic_spline::hermite, 1, gpu_backend>;
+#define QRX_DF_INSTANTIATE_IMPL(T, S) template class spline_impl<T, S, 1, gpu_backend>;
+QRX_DF_FOR_EACH_SPLINE(QRX_DF_INSTANTIATE_IMPL)
+#undef QRX_DF_INSTANTIATE_IMPL
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -8,8 +8,10 @@
 
 #include "data_fitting/hints.hpp"
 #include "data_fitting/spline_types.hpp"
+#include "detail/gpu/backend/host_flag_arrays.hpp"
 #include "detail/spline_base/spline_base.hpp"
 #include "detail/spline_base/spline_impl.hpp"
+#include "detail/spline_base/spline_kind.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
@@ -39,11 +41,22 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
 
   // The event of the latest construct that did work or the latest interpolate.
   sycl::event construct_event;
+
+ private:
+  // Whether construct must refuse, after its kernels, functions whose end
+  // values differ: periodic natural and Hyman splines.
+  bool checks_periodic_values() const;
+  // Follows the kernels of construct number `generation` with host work that
+  // refuses them when a function's end values differ (the coefficients stay
+  // uncomputed) and frees the flags.
+  sycl::event refuse_unequal_ends(const sycl::event& kernels, std::int32_t* flags, std::uint64_t generation);
+
+  host_flag_arrays periodic_flags_;
+  std::uint64_t constructs_ = 0;  // guarded by the spline's mutex
 };
 
-extern template class spline_impl<float, linear_spline::default_type, 1, gpu_backend>;
-extern template class spline_impl<double, linear_spline::default_type, 1, gpu_backend>;
-extern template class spline_impl<float, cubic_spline::hermite, 1, gpu_backend>;
-extern template class spline_impl<double, cubic_spline::hermite, 1, gpu_backend>;
+#define QRX_DF_DECLARE_IMPL(T, S) extern template class spline_impl<T, S, 1, gpu_backend>;
+QRX_DF_FOR_EACH_SPLINE(QRX_DF_DECLARE_IMPL)
+#undef QRX_DF_DECLARE_IMPL
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

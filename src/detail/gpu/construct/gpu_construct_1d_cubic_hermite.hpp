@@ -6,6 +6,7 @@
 #include <sycl/sycl.hpp>
 
 #include "data_fitting/hints.hpp"
+#include "detail/gpu/construct/hermite_cell.hpp"
 #include "detail/gpu/construct/hermite_end_slopes.hpp"
 #include "detail/gpu/construct/value_index.hpp"
 #include "detail/gpu/launch_range.hpp"
@@ -18,9 +19,8 @@ class cubic_hermite_construct_kernel;
 // Computes the cubic Hermite coefficients of all ny functions: one work-item
 // per (function j, cell k). The slopes at interior breakpoints come from
 // internal_conditions (shared by every function), those at x[0] and
-// x[nx - 1] from the boundary rule of BC. On cell k, with t = x - x[k]:
-//   S = y0 + dl*t + c2*t^2 + c3*t^3,  c2 = (3s - 2dl - dr)/h,  c3 = (dl + dr - 2s)/h^2
-// so that S takes y0, y1 and the slopes dl, dr at both ends of the cell.
+// x[nx - 1] from the boundary rule of BC; each cell is the cubic with the
+// cell's two values and these two slopes (store_hermite_cell).
 // The boundary values are taken now; everything else is read when the
 // kernel runs.
 template <typename T, partition_hint PartHint, function_hint FuncHint, coefficient_hint CoeffHint, long long BC>
@@ -62,11 +62,7 @@ sycl::event gpu_construct_1d_cubic_hermite(sycl::queue& queue, std::int64_t nx, 
           if (k == 0) dl = left_end_slope<left_rule>(s, dr, width, left);
           if (k == cells - 1) dr = right_end_slope<right_rule>(s, dl, width, right);
 
-          T* cell = *coeffs + (j * cells + k) * 4;
-          cell[0] = y0;
-          cell[1] = dl;
-          cell[2] = (T(3) * s - T(2) * dl - dr) * width.r;
-          cell[3] = (dl + dr - T(2) * s) * width.r * width.r;
+          store_hermite_cell(*coeffs + (j * cells + k) * 4, y0, s, width.r, dl, dr);
         });
   });
 }

@@ -15,7 +15,7 @@
 #include "detail/gpu/interpolate/interpolate_hints.hpp"
 #include "detail/gpu/interpolate/site_at.hpp"
 #include "detail/gpu/launch_range.hpp"
-#include "detail/gpu/value_list.hpp"
+#include "detail/value_list.hpp"
 
 // Definition of dispatch_interpolate; included only by the translation units
 // that instantiate it, so each kernel family is compiled once.

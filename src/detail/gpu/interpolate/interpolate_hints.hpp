@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data_fitting/hints.hpp"
-#include "detail/gpu/value_list.hpp"
+#include "detail/value_list.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+
+#include "data_fitting/hints.hpp"
+#include "detail/gpu/construct/value_index.hpp"
+
+namespace velora::qrx::experimental::data_fitting::detail {
+
+// One function's breakpoints and values as construction kernels read them:
+// values, reciprocal cell widths and secants by index. A uniform partition
+// holds only its two ends and is never expanded: every cell has the
+// reciprocal width (nx - 1)/(b - a). Built inside a kernel, after the
+// function-value pointer cell has been read.
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+struct function_knots {
+  const T* partitions;
+  const T* values;
+  value_index<FuncHint> index;
+  std::int64_t j;  // the function
+
+  std::int64_t cells() const { return index.nx - 1; }
+  T y(std::int64_t i) const { return values[index(j, i)]; }
+  // 1 / (x[k + 1] - x[k])
+  T r(std::int64_t k) const {
+    if constexpr (PartHint == partition_hint::uniform) {
+      return static_cast<T>(index.nx - 1) / (partitions[1] - partitions[0]);
+    } else {
+      return T(1) / (partitions[k + 1] - partitions[k]);
+    }
+  }
+  // Secant of cell k: (y[k + 1] - y[k]) / (x[k + 1] - x[k]).
+  T secant(std::int64_t k) const { return (y(k + 1) - y(k)) * r(k); }
+};
+
+// |v| without the math library, which kernels may not call on every
+// SYCL implementation; NaN stays NaN.
+template <typename T>
+T magnitude(T v) {
+  return v < T(0) ? -v : v;
+}
+
+}  // namespace velora::qrx::experimental::data_fitting::detail
