@@ -43,8 +43,8 @@ sycl::event gpu_construct_1d_local_slopes(sycl::queue& queue, std::int64_t nx, s
           const std::int64_t j = g / cells;
           const std::int64_t k = g % cells;
           const function_knots<T, PartHint, FuncHint> f{partitions, *functions, index, j};
-          T dl = local_slope<Rule>(f, k);
-          T dr = local_slope<Rule>(f, k + 1);
+          T dl, dr;
+          cell_slopes<Rule>(f, k, dl, dr);
           if constexpr (BC == 12) {
             if (k == 0) dl = left;
             if (k == cells - 1) dr = right;

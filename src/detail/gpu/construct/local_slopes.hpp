@@ -25,16 +25,11 @@ auto extended_secant(const Knots& f, std::int64_t k) {
   return outermost ? decltype(inner)(2) * first_extra - inner : first_extra;
 }
 
-// Akima's slope at breakpoint i: the secants on either side weighted by how
-// much the secants beyond them change, so a straight run stays straight and
-// an outlier bends only the cells next to it.
-template <typename Knots>
-auto akima_slope(const Knots& f, std::int64_t i) {
-  const auto s_far_left = extended_secant(f, i - 2);
-  const auto s_left = extended_secant(f, i - 1);
-  const auto s_right = extended_secant(f, i);
-  const auto s_far_right = extended_secant(f, i + 1);
-  using T = decltype(s_left);
+// Akima's slope between secants s_left and s_right, weighted by how much the
+// secants beyond them change, so that a straight run stays straight and an
+// outlier bends only the cells next to it.
+template <typename T>
+T akima_slope(T s_far_left, T s_left, T s_right, T s_far_right) {
   const T w_left = magnitude(s_far_right - s_right);
   const T w_right = magnitude(s_left - s_far_left);
   const T weights = w_left + w_right;
@@ -65,12 +60,18 @@ auto bessel_slope(const Knots& f, std::int64_t i) {
   return (r_left * f.secant(i - 1) + r_right * f.secant(i)) / (r_left + r_right);
 }
 
-template <local_slope_rule Rule, typename Knots>
-auto local_slope(const Knots& f, std::int64_t i) {
+// The slopes at both ends of cell k. Akima's two slopes share the five
+// secants around the cell.
+template <local_slope_rule Rule, typename T, typename Knots>
+void cell_slopes(const Knots& f, std::int64_t k, T& left, T& right) {
   if constexpr (Rule == local_slope_rule::akima) {
-    return akima_slope(f, i);
+    T s[5];
+    for (int q = 0; q < 5; ++q) s[q] = extended_secant(f, k - 2 + q);
+    left = akima_slope(s[0], s[1], s[2], s[3]);
+    right = akima_slope(s[1], s[2], s[3], s[4]);
   } else {
-    return bessel_slope(f, i);
+    left = bessel_slope(f, k);
+    right = bessel_slope(f, k + 1);
   }
 }
 
