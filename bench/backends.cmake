@@ -2,3 +2,8 @@
 qrx_add_benchmark(bench_backends
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_backends.cpp
   LIBS qrx_data_fitting)
+
+# Construction of every cubic kind on both devices.
+qrx_add_benchmark(bench_construct_kinds
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_construct_kinds.cpp
+  LIBS qrx_data_fitting)
