@@ -1,7 +1,7 @@
 # Sourced by the run scripts: makes sure the Debian packages the build needs
 # are present. As root it installs what is missing; otherwise it prints the
 # exact command to run and stops.
-qrx_required_packages="cmake make g++ pkg-config libtbb-dev libgtest-dev libgmock-dev libbenchmark-dev"
+qrx_required_packages="cmake make g++ pkg-config libtbb-dev libgtest-dev libgmock-dev libbenchmark-dev libopenmpi-dev openmpi-bin"
 
 qrx_ensure_packages() {
   local missing=()
