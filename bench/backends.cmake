@@ -7,3 +7,8 @@ qrx_add_benchmark(bench_backends
 qrx_add_benchmark(bench_construct_kinds
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_construct_kinds.cpp
   LIBS qrx_data_fitting)
+
+# Public interpolate against the number of sites, per partition hint and device.
+qrx_add_benchmark(bench_sites
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_sites.cpp
+  LIBS qrx_data_fitting)

@@ -1,6 +1,7 @@
 #pragma once
 
-// Everything a user of the data-fitting library needs.
+/// \file
+/// Everything a user of the data-fitting library needs, in one include.
 
 #include "data_fitting/boundary_conditions.hpp"
 #include "data_fitting/exceptions.hpp"

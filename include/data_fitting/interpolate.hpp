@@ -1,5 +1,8 @@
 #pragma once
 
+/// \file
+/// Evaluation of constructed splines and their derivatives.
+
 #include <bitset>
 #include <cstdint>
 #include <vector>
@@ -9,17 +12,41 @@
 #include "data_fitting/hints.hpp"
 #include "data_fitting/spline.hpp"
 
+/// The library's public namespace: spline kinds, hints, boundary
+/// conditions, the spline object and interpolate.
 namespace velora::qrx::experimental::data_fitting {
 
-// Evaluates a constructed spline at nsites sites (all of them, or for
-// site_hint::uniform the first and the last) and writes the results laid out
-// as `ih` says. Bit d of der_mask asks for the derivative of order d; each
-// (function, site) gets K slots, K = 1 + the highest bit set, and slots of
-// orders not asked for or that the spline lacks keep their contents.
-// `dependencies` must include the event of the construct call unless the
-// caller orders the two otherwise. Returns the event of the submitted work.
-//
-// These two run on the spline's own queue.
+/// Evaluates a constructed spline, and on request its derivatives, at
+/// nsites sites, on the spline's own queue.
+///
+/// \param spline a spline whose coefficients were computed (or supplied).
+/// \param sites nsites sites (any order), or for site_hint::uniform two
+///   values, the first and the last of nsites evenly spaced sites. Sites
+///   outside the partition are evaluated on the end cells' polynomials.
+/// \param nsites number of sites; 0 writes nothing.
+/// \param results room for ny*nsites*K elements, K = 1 + the highest order
+///   asked for, laid out as `ih` says. Slots of orders not asked for, or
+///   beyond the spline's degree, keep their contents.
+/// \param der_mask bit d asks for the derivative of order d (bit 0: values).
+/// \param dependencies events to wait for first; must include the event of
+///   construct unless the caller orders the two otherwise (in-order queue).
+/// \param ih layout of the results.
+/// \param sh how `sites` gives the sites.
+/// \return the event of the submitted work; nothing is waited for.
+/// \throws computation_error "coefficients were not computed" (also when a
+///   new partition made them stale), "spline isn't initialized",
+///   "coefficients were not set"; on a CPU queue the first arrives through
+///   the queue's handler instead.
+/// \throws invalid_argument "all indicators are set to 0" (an empty mask),
+///   "result array size overflows", and on a GPU queue "nsites < 0", "sites
+///   is nullptr", "results is nullptr", "invalid interpolate hint", "invalid
+///   site hint" (on a CPU queue the kernels refuse these asynchronously).
+/// \throws sycl::exception with errc::nd_range for 2^31 work-items or more.
+///
+/// The call `interpolate(s, sites, n, results, {})` does not compile: the
+/// braces fit both der_mask and dependencies. Write
+/// `interpolate(s, sites, n, results)` for values with no dependencies, or
+/// `interpolate(s, sites, n, results, std::bitset<32>("1"), {})`.
 template <typename FpType, typename SplineType, int Dimensions>
 sycl::event interpolate(spline<FpType, SplineType, Dimensions>& spline, FpType* sites, std::int64_t nsites,
                         FpType* results, std::bitset<32> der_mask,
@@ -27,14 +54,17 @@ sycl::event interpolate(spline<FpType, SplineType, Dimensions>& spline, FpType* 
                         interpolate_hint ih = interpolate_hint::funcs_sites_ders,
                         site_hint sh = site_hint::non_uniform);
 
-// Values only (der_mask with bit 0 alone).
+/// Evaluates the values only (der_mask with bit 0 alone), on the spline's
+/// own queue; otherwise as the overload with a mask.
 template <typename FpType, typename SplineType, int Dimensions>
 sycl::event interpolate(spline<FpType, SplineType, Dimensions>& spline, FpType* sites, std::int64_t nsites,
                         FpType* results, const std::vector<sycl::event>& dependencies = {},
                         interpolate_hint ih = interpolate_hint::funcs_sites_ders,
                         site_hint sh = site_hint::non_uniform);
 
-// These two run on `queue`, which may differ from the spline's own.
+/// Evaluates on `queue`, which may differ from the spline's own (same
+/// context); several threads may evaluate one spline this way at once.
+/// Otherwise as the overload on the spline's own queue.
 template <typename FpType, typename SplineType, int Dimensions>
 sycl::event interpolate(sycl::queue& queue, const spline<FpType, SplineType, Dimensions>& spline, FpType* sites,
                         std::int64_t nsites, FpType* results, std::bitset<32> der_mask,
@@ -42,6 +72,8 @@ sycl::event interpolate(sycl::queue& queue, const spline<FpType, SplineType, Dim
                         interpolate_hint ih = interpolate_hint::funcs_sites_ders,
                         site_hint sh = site_hint::non_uniform);
 
+/// Evaluates the values only on `queue`; otherwise as the overload with a
+/// queue and a mask.
 template <typename FpType, typename SplineType, int Dimensions>
 sycl::event interpolate(sycl::queue& queue, const spline<FpType, SplineType, Dimensions>& spline, FpType* sites,
                         std::int64_t nsites, FpType* results, const std::vector<sycl::event>& dependencies = {},

@@ -1,5 +1,8 @@
 #pragma once
 
+/// \file
+/// The spline object: what a spline is made of and how it is constructed.
+
 #include <cstdint>
 #include <memory>
 #include <type_traits>
@@ -14,21 +17,37 @@
 
 namespace velora::qrx::experimental::data_fitting {
 
+/// \cond INTERNAL
 namespace detail {
 template <typename FpType, typename SplineType, int Dimensions>
 class spline_base;
 struct spline_access;
 }  // namespace detail
+/// \endcond
 
-// A one-dimensional spline of ny functions over one partition, working on
-// the device of a SYCL queue (CPU or GPU). The spline records pointers to
-// caller-owned USM arrays, never copies of them: the caller keeps the arrays
-// valid and unchanged until the events of the operations using them have
-// completed. Setters return the spline for chaining.
-//
-// Instantiated for FpType float and double, SplineType
-// linear_spline::default_type and the cubic kinds cubic_spline::hermite,
-// natural, akima, bessel and hyman, Dimensions 1.
+/// A one-dimensional spline of ny functions over one partition, working on
+/// the device of a SYCL queue: GPU queues run the library's own kernels, CPU
+/// queues run host tasks that drive the CPU kernel library.
+///
+/// The spline records pointers to caller-owned USM arrays (shared, device
+/// or host allocations of the queue's context), never copies of them: keep
+/// every array valid and unchanged until the events of the operations that
+/// use it have completed. Setters return the spline for chaining and change
+/// nothing when they throw.
+///
+/// Errors of arguments and state are thrown on the calling thread, before
+/// any work is submitted. Failures found by submitted work reach the
+/// queue's asynchronous error handler, at queue::wait_and_throw or
+/// queue::throw_asynchronous. Every message starts with
+/// "velora::qrx::data_fitting::" followed by the function's name.
+///
+/// Setters and construct must not overlap with other calls on the same
+/// spline; several threads may evaluate one spline at once.
+///
+/// \tparam FpType float or double: the element type of every array.
+/// \tparam SplineType linear_spline::default_type, or one of the cubic kinds
+///   cubic_spline::hermite, natural, akima, bessel, hyman.
+/// \tparam Dimensions 1.
 template <typename FpType, typename SplineType, int Dimensions = 1>
 class QRX_DF_EXPORT spline {
   static_assert(Dimensions == 1, "only one-dimensional splines exist");
@@ -39,48 +58,94 @@ class QRX_DF_EXPORT spline {
   using if_cubic = std::enable_if_t<!std::is_same_v<S, linear_spline::default_type>, int>;
 
  public:
-  // Chooses the back-end from the queue's device (CPU or GPU; any other
-  // device throws unsupported_device). With is_coeff_computed the array
-  // given to set_coefficients already holds the coefficients.
+  /// Makes a spline of ny functions on the queue's device.
+  /// \param queue its device chooses the back-end (CPU or GPU); the spline
+  ///   keeps a copy and submits its work there.
+  /// \param ny number of functions, at least 1.
+  /// \param is_coeff_computed true when the array given to set_coefficients
+  ///   already holds the coefficients: construct then computes nothing and
+  ///   interpolate may be called once the partition and the coefficients are set.
+  /// \throws unsupported_device for a device that is neither a CPU nor a GPU.
+  /// \throws invalid_argument "ny <= 0".
   spline(const sycl::queue& queue, std::int64_t ny, bool is_coeff_computed);
+  /// Makes a spline on a new queue of `device` in `context` (that queue has
+  /// no asynchronous error handler: failures of the spline's work reach the
+  /// context's handler, or end the program by SYCL's default handler).
+  /// Otherwise as the constructor from a queue.
   spline(const sycl::device& device, const sycl::context& context, std::int64_t ny, bool is_coeff_computed);
-  // Waits for every operation of the spline that may still be running.
+  /// Waits for every operation of the spline that may still be running,
+  /// then releases what the spline holds (never the caller's arrays).
   ~spline();
 
   spline(const spline&) = delete;
   spline& operator=(const spline&) = delete;
 
-  // nx breakpoints, or for a uniform partition the two ends only.
+  /// Records the partition.
+  /// \param data nx breakpoints, or for partition_hint::uniform the two ends.
+  /// \param nx number of breakpoints, at least 3.
+  /// \param hint how `data` gives the breakpoints.
+  /// May be called again: coefficients computed for the old partition
+  /// become stale (interpolate refuses them until the next construct).
+  /// \throws invalid_argument "nx <= 2", "data is nullptr", or "coefficient
+  ///   array is too small for this partition" when the coefficient array
+  ///   given earlier cannot hold the new partition's coefficients.
   spline& set_partitions(FpType* data, std::int64_t nx, partition_hint hint = partition_hint::non_uniform);
-  // nx*ny values, laid out as `hint` says. Accepted once per spline.
+  /// Records the function values: nx*ny elements laid out as `hint` says.
+  /// Accepted once per spline.
+  /// \throws invalid_argument "data is nullptr", "functions were already set".
   spline& set_function_values(FpType* data, function_hint hint = function_hint::row_major);
-  // Room for get_required_coeffs_size() values. Accepted once per spline.
+  /// Records the coefficient array: room for get_required_coeffs_size()
+  /// elements, laid out as coefficient_hint::row_major says. Accepted once
+  /// per spline.
+  /// \throws invalid_argument "data is nullptr", "CoeffHint should be
+  ///   row_major", "coefficients were already set", "coefficient array size
+  ///   overflows".
   spline& set_coefficients(FpType* data, coefficient_hint hint = coefficient_hint::row_major);
 
-  // Cubic Hermite only: nx - 2 first derivatives at the interior
-  // breakpoints, shared by all functions.
+  /// Cubic Hermite only: the nx - 2 first derivatives at the interior
+  /// breakpoints x[1] .. x[nx-2], shared by all functions.
+  /// \throws invalid_argument "data is nullptr".
   template <typename S = SplineType, if_hermite<S> = 0>
   spline& set_internal_conditions(FpType* data) {
     return record_internal_conditions(data);
   }
 
-  // Cubic kinds: adds one boundary-condition kind (kinds accumulate by OR)
-  // with its value, for the right end for first_right_der and
-  // second_right_der, else for the left end. Which sums construct accepts
-  // depends on the kind (see bc_type). Hermite needs at least one call;
-  // the other kinds have their own ends when none is made.
+  /// Cubic kinds: adds one boundary-condition kind (kinds accumulate by OR)
+  /// with its value, for the right end for first_right_der and
+  /// second_right_der, else for the left end. Which sums construct accepts
+  /// depends on the kind (see bc_type). Hermite needs at least one call; the
+  /// other kinds have their own ends when none is made. Never throws.
   template <typename S = SplineType, if_cubic<S> = 0>
   spline& set_boundary_conditions(bc_type kind, FpType value) {
     return record_boundary_condition(kind, value);
   }
 
-  // Whether construct has everything it needs.
+  /// Whether construct has everything it needs: the partition, the function
+  /// values and the coefficient array (and for Hermite the internal and
+  /// boundary conditions); with is_coeff_computed only the partition.
   bool is_initialized() const;
-  // Element count of the coefficient array: (nx - 1)*ny*2 for linear and
-  // (nx - 1)*ny*4 for cubic splines.
+  /// Element count of the coefficient array: (nx - 1)*ny*2 for linear and
+  /// (nx - 1)*ny*4 for cubic splines.
+  /// \throws computation_error "partitions were not set".
+  /// \throws invalid_argument "coefficient array size overflows" when the
+  ///   count does not fit in 64 bits.
   std::int64_t get_required_coeffs_size() const;
-  // Computes the coefficients after `dependencies`; returns the event of
-  // that work without waiting for it.
+  /// Computes the coefficients into the caller's array after
+  /// `dependencies`, and returns the event of that work without waiting for
+  /// it. Pass the event to interpolate (or use an in-order queue).
+  /// \throws invalid_argument "spline isn't initialized", "coefficients were
+  ///   not set" (is_coeff_computed without an array), "invalid boundary
+  ///   conditions" (a sum the kind does not accept; on a CPU queue Hermite
+  ///   leaves this to the kernels, whose refusal arrives asynchronously as
+  ///   computation_error "internal error"), and on a GPU queue "invalid
+  ///   partition hint", "invalid function hint", "invalid coefficient hint".
+  /// \throws sycl::exception with errc::nd_range for a launch of 2^31
+  ///   work-items or more.
+  /// Asynchronously, through the queue's handler: invalid_argument
+  /// "function values do not correspond to periodic boundary conditions"
+  /// for a periodic spline whose functions' end values differ (Hermite on a
+  /// CPU queue; natural and Hyman on both), which leaves the coefficients
+  /// uncomputed.
   sycl::event construct(const std::vector<sycl::event>& dependencies = {});
 
  private:
@@ -92,6 +157,7 @@ class QRX_DF_EXPORT spline {
   std::unique_ptr<detail::spline_base<FpType, SplineType, Dimensions>> impl_;
 };
 
+/// \cond INTERNAL
 extern template class QRX_DF_EXPORT spline<float, linear_spline::default_type, 1>;
 extern template class QRX_DF_EXPORT spline<double, linear_spline::default_type, 1>;
 extern template class QRX_DF_EXPORT spline<float, cubic_spline::hermite, 1>;
@@ -104,5 +170,6 @@ extern template class QRX_DF_EXPORT spline<float, cubic_spline::bessel, 1>;
 extern template class QRX_DF_EXPORT spline<double, cubic_spline::bessel, 1>;
 extern template class QRX_DF_EXPORT spline<float, cubic_spline::hyman, 1>;
 extern template class QRX_DF_EXPORT spline<double, cubic_spline::hyman, 1>;
+/// \endcond
 
 }  // namespace velora::qrx::experimental::data_fitting
