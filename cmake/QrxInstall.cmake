@@ -29,6 +29,21 @@ if(QRX_SYCL_IMPL STREQUAL "host")
 elseif(QRX_SYCL_IMPL STREQUAL "fsycl")
   set(QRX_PC_SYCL_LIBS " -fsycl")
 endif()
+# The pkg-config file derives its prefix from its own folder, so that an
+# installed tree still works when moved or unpacked from a package elsewhere
+# (the package installs to /usr whatever CMAKE_INSTALL_PREFIX was). Absolute
+# library or include folders cannot move with the tree and stay as given.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+  set(QRX_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  set(QRX_PC_LIBDIR "${CMAKE_INSTALL_FULL_LIBDIR}")
+  set(QRX_PC_INCLUDEDIR "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
+else()
+  file(RELATIVE_PATH _qrx_pc_up "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+  string(REGEX REPLACE "/$" "" _qrx_pc_up "${_qrx_pc_up}")
+  set(QRX_PC_PREFIX "\${pcfiledir}/${_qrx_pc_up}")
+  set(QRX_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+  set(QRX_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/qrx_data_fitting.pc.in
   ${PROJECT_BINARY_DIR}/qrx_data_fitting.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/qrx_data_fitting.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,3 +1,8 @@
+# Builds the consumer project against an installed tree and runs it.
+#   QRX_PREFIX          the installed tree; when empty, the build in
+#                       QRX_BUILD_DIR is installed into QRX_SCRATCH/prefix
+#   QRX_PKG_CONFIG_PATH when set, the consumer finds the library through the
+#                       pkg-config file in this folder instead of find_package
 file(REMOVE_RECURSE ${QRX_SCRATCH})
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc)
@@ -5,10 +10,26 @@ function(run)
     message(FATAL_ERROR "failed (${rc}): ${ARGN}")
   endif()
 endfunction()
-run(${CMAKE_COMMAND} --install ${QRX_BUILD_DIR} --prefix ${QRX_SCRATCH}/prefix)
+if(NOT QRX_PREFIX)
+  set(QRX_PREFIX ${QRX_SCRATCH}/prefix)
+  run(${CMAKE_COMMAND} --install ${QRX_BUILD_DIR} --prefix ${QRX_PREFIX})
+endif()
 
-string(REPLACE "|" ";" prefix_path "${QRX_SCRATCH}/prefix|${QRX_PREFIX_PATH}")
-set(args -DCMAKE_PREFIX_PATH=${prefix_path} -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${QRX_CXX_COMPILER})
+# The search prefixes go through the environment, whose list separator is
+# ':', so that several of them reach the consumer's configuration intact.
+if(QRX_PKG_CONFIG_PATH)
+  # The tree is left out of the prefixes, which pkg_check_modules would search
+  # as well: the library must be found through PKG_CONFIG_PATH alone.
+  set(ENV{PKG_CONFIG_PATH} "${QRX_PKG_CONFIG_PATH}")
+  string(REPLACE "|" ":" prefix_path "${QRX_PREFIX_PATH}")
+  set(args -DQRX_CONSUMER_USE_PKG_CONFIG=ON)
+else()
+  string(REPLACE "|" ":" prefix_path "${QRX_PREFIX}|${QRX_PREFIX_PATH}")
+  set(args)
+endif()
+string(REGEX REPLACE "^:+|:+$" "" prefix_path "${prefix_path}")
+set(ENV{CMAKE_PREFIX_PATH} "${prefix_path}")
+list(APPEND args -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${QRX_CXX_COMPILER})
 if(QRX_ACPP_TARGETS)
   list(APPEND args -DACPP_TARGETS=${QRX_ACPP_TARGETS})
 endif()
