@@ -187,19 +187,8 @@ std::int32_t construct_slopes(qrx_df_task* task, std::int64_t format, std::int64
 template <typename T>
 std::int32_t construct_default(qrx_df_task* task, std::int64_t format, std::int64_t method,
                                const qrx_df_threader_block* threader) {
-  if (const std::int32_t status = check_cubic<T>(task, format, method, QRX_DF_CUBIC_DEFAULT);
-      status != QRX_DF_STATUS_OK) {
-    return status;
-  }
-  if (task->ic_type != QRX_DF_IC_SECOND_DERIVATIVES) return QRX_DF_STATUS_BAD_IC_TYPE;
-  if (task->internal_conditions == nullptr) return QRX_DF_STATUS_NO_IC;
-  if (!hermite_bc_kinds::contains(task->bc_type)) return QRX_DF_STATUS_BAD_BC_TYPE;
-  if (reads_bc_values(task->bc_type, true) && task->has_bc_values == 0) return QRX_DF_STATUS_NO_BC_VALUES;
-  const construct_setup<T> s = setup_of<T>(task);
-  if (s.bc == QRX_DF_BC_PERIODIC) {
-    if (const std::int32_t status = check_periodic(s, threader); status != QRX_DF_STATUS_OK) return status;
-  }
-  return construct_cells<T, default_cubic_kernel>(s, threader);
+  return construct_with_conditions<T, default_cubic_kernel>(task, format, method, QRX_DF_CUBIC_DEFAULT,
+                                                            QRX_DF_IC_SECOND_DERIVATIVES, threader);
 }
 
 }  // namespace

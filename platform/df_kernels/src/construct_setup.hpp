@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "parallel.hpp"
+#include "bc_kinds.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "task_record.hpp"
 #include "value_select.hpp"
@@ -171,6 +172,27 @@ std::int32_t check_cubic(const qrx_df_task* task, std::int64_t format, std::int6
   if (task->type != type) return QRX_DF_STATUS_BAD_SPLINE_TYPE;
   if (task->nx < 3) return QRX_DF_STATUS_BAD_NX;
   return QRX_DF_STATUS_OK;
+}
+
+// The cubics built from per-breakpoint internal conditions shared by all
+// functions (Hermite: first derivatives; default: second derivatives): the
+// checks they share, the periodic end check, then Kernel over every cell.
+template <typename T, template <typename, bool, bool> class Kernel>
+std::int32_t construct_with_conditions(qrx_df_task* task, std::int64_t format, std::int64_t method,
+                                       std::int64_t type, std::int64_t ic_type,
+                                       const qrx_df_threader_block* threader) {
+  if (const std::int32_t status = check_cubic<T>(task, format, method, type); status != QRX_DF_STATUS_OK) {
+    return status;
+  }
+  if (task->ic_type != ic_type) return QRX_DF_STATUS_BAD_IC_TYPE;
+  if (task->internal_conditions == nullptr) return QRX_DF_STATUS_NO_IC;
+  if (!hermite_bc_kinds::contains(task->bc_type)) return QRX_DF_STATUS_BAD_BC_TYPE;
+  if (reads_bc_values(task->bc_type, true) && task->has_bc_values == 0) return QRX_DF_STATUS_NO_BC_VALUES;
+  const construct_setup<T> s = setup_of<T>(task);
+  if (s.bc == QRX_DF_BC_PERIODIC) {
+    if (const std::int32_t status = check_periodic(s, threader); status != QRX_DF_STATUS_OK) return status;
+  }
+  return construct_cells<T, Kernel>(s, threader);
 }
 
 }  // namespace qrx_df

@@ -84,28 +84,25 @@ sycl::event gpu_construct_1d_c2_spline(sycl::queue& queue, std::int64_t nx, std:
       // Three right-hand sides at once: the rows' own, the first row's
       // coupling to dL and the last row's coupling to dR. Eliminating
       // downwards leaves the last row solved, upwards the first.
-      T down_c = 0, down_y = 0, down_v = 0, down_w = 0;
-      for (std::int64_t i = lo + 1; i < hi; ++i) {
-        const system_row<T> row = row_of<Periodic>(f, ends, i);
-        const T a = i == lo + 1 ? T(0) : row.a;
-        const T c = i == hi - 1 ? T(0) : row.c;
-        const T pivot = row.b - a * down_c;
-        down_c = c / pivot;
-        down_y = (row.rhs - a * down_y) / pivot;
-        down_v = ((i == lo + 1 ? -row.a : T(0)) - a * down_v) / pivot;
-        down_w = ((i == hi - 1 ? -row.c : T(0)) - a * down_w) / pivot;
-      }
-      T up_a = 0, up_y = 0, up_v = 0, up_w = 0;
-      for (std::int64_t i = hi - 1; i > lo; --i) {
-        const system_row<T> row = row_of<Periodic>(f, ends, i);
-        const T a = i == lo + 1 ? T(0) : row.a;
-        const T c = i == hi - 1 ? T(0) : row.c;
-        const T pivot = row.b - c * up_a;
-        up_a = a / pivot;
-        up_y = (row.rhs - c * up_y) / pivot;
-        up_v = ((i == lo + 1 ? -row.a : T(0)) - c * up_v) / pivot;
-        up_w = ((i == hi - 1 ? -row.c : T(0)) - c * up_w) / pivot;
-      }
+      auto eliminate = [&](bool downward, T& y, T& v, T& w) {
+        T factor = 0;
+        y = v = w = 0;
+        for (std::int64_t n = 0; n < hi - lo - 1; ++n) {
+          const std::int64_t i = downward ? lo + 1 + n : hi - 1 - n;
+          const system_row<T> row = row_of<Periodic>(f, ends, i);
+          const T a = i == lo + 1 ? T(0) : row.a;
+          const T c = i == hi - 1 ? T(0) : row.c;
+          const T behind = downward ? a : c;  // coupling to the row eliminated before
+          const T pivot = row.b - behind * factor;
+          factor = (downward ? c : a) / pivot;
+          y = (row.rhs - behind * y) / pivot;
+          v = ((i == lo + 1 ? -row.a : T(0)) - behind * v) / pivot;
+          w = ((i == hi - 1 ? -row.c : T(0)) - behind * w) / pivot;
+        }
+      };
+      T down_y, down_v, down_w, up_y, up_v, up_w;
+      eliminate(true, down_y, down_v, down_w);
+      eliminate(false, up_y, up_v, up_w);
       T* slots = block_slots(*coeffs, blocks, j, b);
       slots[c2_slot::first_y] = up_y;
       slots[c2_slot::first_v] = up_v;
