@@ -1,5 +1,5 @@
 // The public spline API, driven by short programs decoded from the input:
-// splines of the four kinds created on the GPU-class and the CPU device of
+// splines of every kind created on the GPU-class and the CPU device of
 // the bundled runtime (and refused on the accelerator), then setters,
 // construct, interpolate through all four overloads (also on the other
 // device's queue), size queries and destruction, with every hint, size and
@@ -115,7 +115,7 @@ constexpr std::int64_t partition_hints[] = {1, 2, 4};
 constexpr std::int64_t function_hints[] = {16, 32};
 constexpr std::int64_t site_hints[] = {1, 4, 64};
 constexpr std::int64_t interpolate_hints[] = {16, 32, 256, 512};
-constexpr std::int64_t bc_kinds[] = {1, 2, 4, 8, 16, 32, 64, 128};
+constexpr std::int64_t bc_kinds[] = {1, 2, 4, 8, 16, 32, 64, 128, 256};
 
 class spline_slot {
  public:
@@ -126,7 +126,8 @@ class spline_slot {
 template <typename T, typename S>
 class typed_slot final : public spline_slot {
   static constexpr bool hermite = std::is_same_v<S, df::cubic_spline::hermite>;
-  static constexpr std::int64_t per_cell = hermite ? 4 : 2;  // coefficients per cell, and orders
+  static constexpr bool cubic = !std::is_same_v<S, df::linear_spline::default_type>;
+  static constexpr std::int64_t per_cell = cubic ? 4 : 2;  // coefficients per cell, and orders
 
  public:
   typed_slot(sycl::queue& queue, sycl::queue& other, std::int64_t ny, bool supplied, bool via_context,
@@ -137,7 +138,7 @@ class typed_slot final : public spline_slot {
   }
 
   void step(fuzz_input& in) override {
-    switch (in.pick(hermite ? 12 : 10)) {
+    switch (in.pick(cubic ? 12 : 10)) {
       case 0: set_partitions(in); break;
       case 1: set_function_values(in); break;
       case 2: set_coefficients(in); break;
@@ -219,7 +220,7 @@ class typed_slot final : public spline_slot {
   }
 
   void set_boundary_conditions(fuzz_input& in) {
-    if constexpr (hermite) {
+    if constexpr (cubic) {
       spline_->set_boundary_conditions(static_cast<df::bc_type>(in.hint(bc_kinds)), in.value<T>());
     }
   }
@@ -321,14 +322,16 @@ std::unique_ptr<spline_slot> create(fuzz_input& in, usm_arrays& arrays, std::vec
   const std::uint32_t device = in.pick(16);
   const bool accelerator = device == 15;
   const bool cpu = device % 2 == 1;
-  const std::uint32_t kind = in.pick(4);
+  const std::uint32_t kind = in.pick(12);
   const std::int64_t ny = in.pick(8) == 0 ? in.count(-1, 8) : in.in_range(1, 4);
   const bool supplied = in.pick(4) == 0;
   // A spline made from a device and a context owns a queue without an
   // asynchronous handler: an asynchronous failure of its work (possible only
-  // on the CPU device) would end the process by the runtime's default
-  // handler, so such splines are made on the GPU-class device only.
-  const bool via_context = !cpu && in.pick(4) == 0;
+  // on the CPU device, and for the periodic check of natural and Hyman
+  // splines) would end the process by the runtime's default handler, so such
+  // splines are made on the GPU-class device only, of the other kinds.
+  const bool checks_periodic = kind / 2 == 2 || kind / 2 == 5;
+  const bool via_context = !cpu && !checks_periodic && in.pick(4) == 0;
   std::unique_ptr<spline_slot> slot;
   try {
     if (accelerator) {
@@ -338,13 +341,19 @@ std::unique_ptr<spline_slot> create(fuzz_input& in, usm_arrays& arrays, std::vec
     }
     sycl::queue& q = device_queue(cpu);
     sycl::queue& other = device_queue(!cpu);
-    using linear = df::linear_spline::default_type;
-    using hermite = df::cubic_spline::hermite;
-    switch (kind) {
-      case 0: slot = std::make_unique<typed_slot<float, linear>>(q, other, ny, supplied, via_context, arrays, checks); break;
-      case 1: slot = std::make_unique<typed_slot<double, linear>>(q, other, ny, supplied, via_context, arrays, checks); break;
-      case 2: slot = std::make_unique<typed_slot<float, hermite>>(q, other, ny, supplied, via_context, arrays, checks); break;
-      default: slot = std::make_unique<typed_slot<double, hermite>>(q, other, ny, supplied, via_context, arrays, checks); break;
+    auto make = [&](auto fp, auto kind_tag) {
+      using T = decltype(fp);
+      using S = decltype(kind_tag);
+      slot = std::make_unique<typed_slot<T, S>>(q, other, ny, supplied, via_context, arrays, checks);
+    };
+    namespace cubic = df::cubic_spline;
+    switch (kind / 2) {
+      case 0: kind % 2 ? make(0.0, df::linear_spline::default_type{}) : make(0.0f, df::linear_spline::default_type{}); break;
+      case 1: kind % 2 ? make(0.0, cubic::hermite{}) : make(0.0f, cubic::hermite{}); break;
+      case 2: kind % 2 ? make(0.0, cubic::natural{}) : make(0.0f, cubic::natural{}); break;
+      case 3: kind % 2 ? make(0.0, cubic::akima{}) : make(0.0f, cubic::akima{}); break;
+      case 4: kind % 2 ? make(0.0, cubic::bessel{}) : make(0.0f, cubic::bessel{}); break;
+      default: kind % 2 ? make(0.0, cubic::hyman{}) : make(0.0f, cubic::hyman{}); break;
     }
   } catch (const velora::qrx::unsupported_device&) {
     if (!accelerator) fail("unsupported_device for a %s queue", cpu ? "CPU" : "GPU");
