@@ -18,6 +18,10 @@ namespace velora::qrx::experimental::data_fitting::detail {
 //                     accepts, checked on the calling thread on both
 //                     back-ends; void where the back-ends check them
 //                     themselves (linear, Hermite)
+//   checks_periodic_ends  whether construct refuses periodic conditions on
+//                     functions whose end values differ on both back-ends
+//                     (the CPU kernels also check Hermite; the GPU back-end
+//                     does not)
 //   cpu_order, cpu_type  how the CPU kernels name the kind
 template <typename SplineType>
 struct spline_kind;
@@ -29,6 +33,7 @@ struct spline_kind<linear_spline::default_type> {
   using evaluated_as = linear_spline::default_type;
   static constexpr bool needs_conditions = false;
   using boundary_kinds = void;
+  static constexpr bool checks_periodic_ends = false;
   static constexpr std::int64_t cpu_order = 2;
   static constexpr std::int64_t cpu_type = 0;
 };
@@ -37,6 +42,7 @@ struct cubic_kind {
   static constexpr std::int64_t coeffs_per_cell = 4;
   using evaluated_as = cubic_spline::hermite;
   static constexpr bool needs_conditions = false;
+  static constexpr bool checks_periodic_ends = false;
   static constexpr std::int64_t cpu_order = 4;
 };
 
@@ -57,6 +63,7 @@ template <>
 struct spline_kind<cubic_spline::natural> : cubic_kind {
   static constexpr const char* name = "cubic_spline::natural";
   using boundary_kinds = c2_boundary_kinds;
+  static constexpr bool checks_periodic_ends = true;
   static constexpr std::int64_t cpu_type = 2;
 };
 
@@ -78,6 +85,7 @@ template <>
 struct spline_kind<cubic_spline::hyman> : cubic_kind {
   static constexpr const char* name = "cubic_spline::hyman";
   using boundary_kinds = c2_boundary_kinds;
+  static constexpr bool checks_periodic_ends = true;
   static constexpr std::int64_t cpu_type = 9;
 };
 

@@ -1,7 +1,5 @@
 #include "detail/gpu/backend/gpu_spline_impl.hpp"
 
-#include <type_traits>
-
 #include "data_fitting/boundary_conditions.hpp"
 #include "data_fitting/exceptions.hpp"
 #include "detail/gpu/construct/dispatch_construct.hpp"
@@ -72,9 +70,8 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
 
 template <typename FpType, typename SplineType>
 bool spline_impl<FpType, SplineType, 1, gpu_backend>::checks_periodic_values() const {
-  constexpr bool c2_kind =
-      std::is_same_v<SplineType, cubic_spline::natural> || std::is_same_v<SplineType, cubic_spline::hyman>;
-  return c2_kind && this->bc_type == static_cast<std::int64_t>(bc_type::periodic);
+  return spline_kind<SplineType>::checks_periodic_ends &&
+         this->bc_type == static_cast<std::int64_t>(bc_type::periodic);
 }
 
 template <typename FpType, typename SplineType>
