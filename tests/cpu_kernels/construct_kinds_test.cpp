@@ -29,7 +29,7 @@ using cubic_reference::reference_slopes;
 
 constexpr std::int64_t natural = QRX_DF_CUBIC_NATURAL, hyman = QRX_DF_CUBIC_HYMAN, akima = QRX_DF_CUBIC_AKIMA,
                        bessel = QRX_DF_CUBIC_BESSEL, default_cubic = QRX_DF_CUBIC_DEFAULT;
-constexpr std::int64_t periodic = QRX_DF_BC_PERIODIC, not_a_knot = QRX_DF_BC_NOT_A_KNOT;
+constexpr std::int64_t periodic = QRX_DF_BC_PERIODIC;
 
 // A partition (listed unevenly, or by its ends), ny functions on it in either
 // layout, and the spline the front-end builds from them.
