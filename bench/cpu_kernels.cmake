@@ -1,6 +1,8 @@
 # CPU kernel library throughput, driven through the front-end. One thread:
 # taskset -c 0 build/bin/bench_cpu_kernels; otherwise the threader uses its
 # thread-count limit (every core the process may run on).
+# BM_Variant links the kernels themselves to run each instruction-set variant.
 qrx_add_benchmark(bench_cpu_kernels
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_cpu_kernels.cpp
-  LIBS qrx_data_fitting_objects)
+  LIBS qrx_data_fitting_objects qrx_df_kernels_objects)
+target_include_directories(bench_cpu_kernels PRIVATE ${PROJECT_SOURCE_DIR}/platform/df_kernels/src)

@@ -1,21 +1,25 @@
-// The kernel library's fast paths (instruction-set variant, 32-bit cells,
-// spans known at compile time, sorted-site runs, transposed evaluation)
-// give bit for bit what its plain loops give: 64-bit cells, bisection,
-// general evaluation, compiled here for the baseline instruction set.
+// Every instruction-set variant of the kernel library's interpolation that
+// this processor runs (with its fast paths: 32-bit cells, spans known at
+// compile time, sorted-site runs, hand-vectorised evaluation and stores)
+// gives bit for bit what the plain loops give: 64-bit cells, bisection,
+// general evaluation, compiled here for the baseline instruction set. Both
+// spline orders, every site kind, several order sets and every result
+// layout, for one function and for several.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <cstdint>
 #include <random>
 #include <vector>
 
 #include "cell_search.hpp"
-#include "detail/cpu_impl/df_frontend.hpp"
 #include "evaluate.hpp"
+#include "interpolate_on.hpp"
 #include "locate.hpp"
-
-namespace df = velora::qrx::experimental::data_fitting::detail;
+#include "qrx_df_kernels/df_kernels.h"
 
 namespace {
 
@@ -24,74 +28,171 @@ class KernelVariants : public ::testing::Test {};
 using precisions = ::testing::Types<float, double>;
 TYPED_TEST_SUITE(KernelVariants, precisions);
 
-template <typename T, qrx_df::site_kind S>
-void plain_interpolation(const qrx_df::site_source<T>& src, bool uniform, std::int64_t n, const T* coef,
-                         unsigned mask, T* out) {
-  std::vector<std::int64_t> cell(static_cast<std::size_t>(n));
-  std::vector<T> t(static_cast<std::size_t>(n));
-  if (uniform) {
-    qrx_df::locate<T, std::int64_t, qrx_df::partition_kind::uniform, -1, S, false>(src, 0, n, cell.data(), t.data());
-  } else {
-    qrx_df::locate<T, std::int64_t, qrx_df::partition_kind::listed, -1, S, false>(src, 0, n, cell.data(), t.data());
-  }
-  qrx_df::evaluate_block<T, std::int64_t, 4, 0, 0>(coef, cell.data(), t.data(), n, out, 4, 1, mask);
+std::int32_t new_task(qrx_df_task** task, std::int64_t nx, const float* x, std::int64_t hint) {
+  return qrx_df_kernel_sNewTask1D(task, nx, x, hint, 0, nullptr, QRX_DF_FUNCTIONS_ROW_MAJOR, 1);
+}
+std::int32_t new_task(qrx_df_task** task, std::int64_t nx, const double* x, std::int64_t hint) {
+  return qrx_df_kernel_dNewTask1D(task, nx, x, hint, 0, nullptr, QRX_DF_FUNCTIONS_ROW_MAJOR, 1);
+}
+std::int32_t set_coefficients(qrx_df_task* task, std::int64_t order, float* coef) {
+  return qrx_df_kernel_sEditPPSpline1D(task, order, 0, 0, nullptr, 0, nullptr, coef, QRX_DF_COEFFS_ROW_MAJOR);
+}
+std::int32_t set_coefficients(qrx_df_task* task, std::int64_t order, double* coef) {
+  return qrx_df_kernel_dEditPPSpline1D(task, order, 0, 0, nullptr, 0, nullptr, coef, QRX_DF_COEFFS_ROW_MAJOR);
 }
 
-TYPED_TEST(KernelVariants, FastPathsEqualThePlainLoops) {
+// Slot of (function f, site s, order d) in a result layout with k orders.
+std::int64_t slot(std::int64_t layout, std::int64_t ny, std::int64_t n, std::int64_t k, std::int64_t f,
+                  std::int64_t s, std::int64_t d) {
+  switch (layout) {
+    case QRX_DF_RESULTS_FUNCS_SITES_DERS:
+      return (f * n + s) * k + d;
+    case QRX_DF_RESULTS_FUNCS_DERS_SITES:
+      return (f * k + d) * n + s;
+    case QRX_DF_RESULTS_SITES_FUNCS_DERS:
+      return (s * ny + f) * k + d;
+    default:
+      return (s * k + d) * ny + f;
+  }
+}
+
+// Cells, offsets and search indices of the plain search.
+template <typename T>
+struct plain_search {
+  std::vector<std::int64_t> cell, index;
+  std::vector<T> t;
+};
+
+template <typename T, qrx_df::site_kind S>
+plain_search<T> search_plainly(qrx_df::site_source<T> src, bool uniform, std::int64_t n) {
+  plain_search<T> r{std::vector<std::int64_t>(n), std::vector<std::int64_t>(n), std::vector<T>(n)};
+  src.cells_out = r.index.data();
+  if (uniform) {
+    qrx_df::locate<T, std::int64_t, qrx_df::partition_kind::uniform, -1, S, false>(src, 0, n, r.cell.data(),
+                                                                                   r.t.data());
+  } else {
+    qrx_df::locate<T, std::int64_t, qrx_df::partition_kind::listed, -1, S, false>(src, 0, n, r.cell.data(),
+                                                                                  r.t.data());
+  }
+  return r;
+}
+
+TYPED_TEST(KernelVariants, EveryVariantEqualsThePlainLoops) {
   using T = TypeParam;
   const std::int64_t nx = 700;
-  const std::int64_t n = 5000;
+  const std::int64_t n = 5003;  // not a multiple of any vector width
   std::mt19937 rng(9);
   std::uniform_real_distribution<T> unit(0, 1);
   std::vector<T> x(nx);
   for (auto& v : x) v = unit(rng);
   std::sort(x.begin(), x.end());
-  std::vector<T> coef(static_cast<std::size_t>((nx - 1) * 4));
-  for (auto& c : coef) c = unit(rng) - T(0.5);
-  std::vector<T> sites(n);
-  for (auto& s : sites) s = T(1.4) * unit(rng) - T(0.2);
-  std::copy(x.begin(), x.end(), sites.begin() + 10);
-  std::vector<T> sorted = sites;
-  std::sort(sorted.begin(), sorted.end());
   const T ends[2] = {x.front(), x.back()};
+  const qrx_df::uniform_partition<T> even(ends[0], ends[1], nx);
+  std::vector<T> random_sites(n);
+  for (auto& s : random_sites) s = T(1.4) * unit(rng) - T(0.2);  // some outside the partition
 
-  for (bool uniform : {false, true}) {
-    // A task from coefficients alone, as for a spline made from computed ones.
-    df::task_record* task = nullptr;
-    ASSERT_EQ(df::df_new_task_1d<T>(&task, nx, uniform ? const_cast<T*>(ends) : x.data(), uniform ? 4 : 1, 0,
-                                    nullptr, 16),
-              0);
-    ASSERT_EQ(df::df_edit_val(task, 16, 1), 0);
-    ASSERT_EQ(df::df_edit_pp_spline_1d<T>(task, 4, 3, 0, nullptr, 0, nullptr, coef.data(), 16), 0);
-    qrx_df::search_table<T>* table = uniform ? nullptr : qrx_df::make_search_table(x.data(), nx);
-    qrx_df::site_source<T> src;
-    src.nx = nx;
-    src.uniform = qrx_df::uniform_partition<T>(ends[0], ends[1], nx);
-    src.table = table;
-    for (std::int64_t hint : {1, 64, 4}) {
-      const std::vector<T>& s = hint == 64 ? sorted : sites;
-      src.sites = s.data();
-      src.first_site = s[0];
-      src.site_step = (s[1] - s[0]) / static_cast<T>(n - 1);
-      for (unsigned mask : {1U, 15U}) {
-        SCOPED_TRACE(::testing::Message() << "uniform " << uniform << " hint " << hint << " mask " << mask);
-        const std::int64_t k = mask == 1U ? 1 : 4;
-        std::vector<T> fast(static_cast<std::size_t>(n * k));
-        std::vector<T> plain(static_cast<std::size_t>(n * 4));
-        std::int64_t orders[4] = {1, 1, 1, 1};
-        ASSERT_EQ(df::df_interpolate_1d<T>(task, 1, 1, n, const_cast<T*>(s.data()), hint, k, orders, 0, fast.data(),
-                                           16, nullptr),
-                  0);
-        if (hint == 4) {
-          plain_interpolation<T, qrx_df::site_kind::uniform>(src, uniform, n, coef.data(), mask, plain.data());
-        } else {
-          plain_interpolation<T, qrx_df::site_kind::listed>(src, uniform, n, coef.data(), mask, plain.data());
+  // Every variant, with results kept in the caches and streamed past them.
+  std::vector<qrx_df::run_options> runs;
+  for (qrx_df::isa v : {qrx_df::isa::baseline, qrx_df::isa::avx2, qrx_df::isa::avx512}) {
+    if (!qrx_df::isa_supported(v)) continue;
+    runs.push_back({v, std::numeric_limits<std::int64_t>::max()});
+    runs.push_back({v, 0});
+  }
+  const std::int64_t layouts[] = {QRX_DF_RESULTS_FUNCS_SITES_DERS, QRX_DF_RESULTS_FUNCS_DERS_SITES,
+                                  QRX_DF_RESULTS_SITES_FUNCS_DERS, QRX_DF_RESULTS_SITES_DERS_FUNCS};
+  const T unwritten = T(-12345);
+
+  for (std::int64_t order : {QRX_DF_ORDER_LINEAR, QRX_DF_ORDER_CUBIC}) {
+    // Values only, every order, and one set of orders chosen at run time.
+    const std::vector<std::vector<std::int64_t>> order_sets =
+        order == QRX_DF_ORDER_LINEAR ? std::vector<std::vector<std::int64_t>>{{1}, {1, 1}, {0, 1}}
+                                     : std::vector<std::vector<std::int64_t>>{{1}, {1, 1, 1, 1}, {0, 1, 0, 1}};
+    for (bool uniform : {false, true}) {
+      // Every breakpoint, and for the uniform partition its neighbours, where
+      // the quotient's rounding puts the candidate cell off by one.
+      std::vector<T> sites = random_sites;
+      for (std::int64_t i = 0; i < nx; ++i) {
+        if (!uniform) {
+          sites[10 + i] = x[i];
+          continue;
         }
-        for (std::int64_t i = 0; i < n * k; ++i) ASSERT_EQ(fast[i], plain[(i / k) * 4 + i % k]) << i;
+        const T b = even.origin(i);
+        sites[10 + 3 * i] = b;
+        sites[11 + 3 * i] = std::nextafter(b, T(-1));
+        sites[12 + 3 * i] = std::nextafter(b, T(2));
+      }
+      std::vector<T> sorted = sites;
+      std::sort(sorted.begin(), sorted.end());
+      for (std::int64_t ny : {1, 3}) {
+        std::vector<T> coef(static_cast<std::size_t>((nx - 1) * order * ny));
+        for (auto& c : coef) c = unit(rng) - T(0.5);
+        qrx_df_task* task = nullptr;
+        ASSERT_EQ(new_task(&task, nx, uniform ? ends : x.data(),
+                           uniform ? QRX_DF_PARTITION_UNIFORM : QRX_DF_PARTITION_NON_UNIFORM),
+                  0);
+        ASSERT_EQ(qrx_df_kernel_iEditVal(task, QRX_DF_ATTR_NY, ny), 0);
+        ASSERT_EQ(set_coefficients(task, order, coef.data()), 0);
+
+        qrx_df::search_table<T>* table = uniform ? nullptr : qrx_df::make_search_table(x.data(), nx);
+        qrx_df::site_source<T> src;
+        src.nx = nx;
+        src.uniform = qrx_df::uniform_partition<T>(ends[0], ends[1], nx);
+        src.table = table;
+        for (std::int64_t hint : {QRX_DF_SITES_NON_UNIFORM, QRX_DF_SITES_SORTED, QRX_DF_SITES_UNIFORM}) {
+          const std::vector<T>& s = hint == QRX_DF_SITES_SORTED ? sorted : sites;
+          src.sites = s.data();
+          src.first_site = s[0];
+          src.site_step = (s[1] - s[0]) / static_cast<T>(n - 1);
+          const plain_search<T> plain =
+              hint == QRX_DF_SITES_UNIFORM ? search_plainly<T, qrx_df::site_kind::uniform>(src, uniform, n)
+                                           : search_plainly<T, qrx_df::site_kind::listed>(src, uniform, n);
+          for (const std::vector<std::int64_t>& orders : order_sets) {
+            const auto k = static_cast<std::int64_t>(orders.size());
+            unsigned mask = 0;
+            for (std::int64_t d = 0; d < k; ++d) mask |= orders[d] != 0 ? 1U << d : 0U;
+            // Every order of every function by the plain loop, sites k slots apart.
+            std::vector<T> expected(static_cast<std::size_t>(ny * n * k));
+            for (std::int64_t f = 0; f < ny; ++f) {
+              const T* c = coef.data() + f * (nx - 1) * order;
+              T* e = expected.data() + f * n * k;
+              if (order == QRX_DF_ORDER_LINEAR) {
+                qrx_df::evaluate_block<T, std::int64_t, 2, 0, 0>(c, plain.cell.data(), plain.t.data(), n, e, k, 1,
+                                                                 mask);
+              } else {
+                qrx_df::evaluate_block<T, std::int64_t, 4, 0, 0>(c, plain.cell.data(), plain.t.data(), n, e, k, 1,
+                                                                 mask);
+              }
+            }
+            for (std::int64_t layout : layouts) {
+              for (const qrx_df::run_options& run : runs) {
+                SCOPED_TRACE(::testing::Message()
+                             << "variant " << static_cast<int>(run.target) << " streamed from "
+                             << run.stream_results_from << " order " << order << " uniform " << uniform << " ny "
+                             << ny << " sites " << hint << " mask " << mask << " layout " << layout);
+                std::vector<T> results(static_cast<std::size_t>(ny * n * k), unwritten);
+                std::vector<std::int64_t> cells(static_cast<std::size_t>(n), -1);
+                ASSERT_EQ(qrx_df::interpolate_on(run, task, QRX_DF_INTERP_VALUES | QRX_DF_INTERP_CELLS, n,
+                                                 s.data(), hint, k, orders.data(), results.data(), layout,
+                                                 cells.data(), nullptr),
+                          0);
+                ASSERT_EQ(cells, plain.index);
+                for (std::int64_t f = 0; f < ny; ++f) {
+                  for (std::int64_t i = 0; i < n; ++i) {
+                    for (std::int64_t d = 0; d < k; ++d) {
+                      // Orders not asked for are never written.
+                      const T want = (mask >> d & 1U) != 0 ? expected[(f * n + i) * k + d] : unwritten;
+                      ASSERT_EQ(results[slot(layout, ny, n, k, f, i, d)], want) << f << " " << i << " " << d;
+                    }
+                  }
+                }
+              }
+            }
+          }
+        }
+        qrx_df::free_search_table(table);
+        qrx_df_kernel_DeleteTask(&task);
       }
     }
-    qrx_df::free_search_table(table);
-    df::df_delete_task(&task);
   }
 }
 

@@ -9,6 +9,8 @@
 #include "cell_search.hpp"
 #include "evaluate.hpp"
 #include "evaluate_avx2.hpp"
+#include "evaluate_avx512.hpp"
+#include "interpolate_on.hpp"
 #include "isa.hpp"
 #include "locate.hpp"
 #include "parallel.hpp"
@@ -40,8 +42,14 @@ struct result_target {
   std::int64_t site_stride = 0;
   std::int64_t der_stride = 0;
   unsigned mask = 0;  // orders asked for; 0: nothing to evaluate
+  std::int64_t bytes = 0;  // size of the results
 };
 
+
+
+// The variants of the search and the evaluation: the portable loops compiled
+// for each instruction set; on AVX-512 with 32-bit cells, the evaluation's
+// hand-vectorised form.
 #if QRX_DF_HAVE_AVX2_VARIANT
 template <typename T, typename Index, partition_kind P, int Span, site_kind S, bool GivenCells>
 QRX_DF_TARGET_AVX2 void locate_avx2(const site_source<T>& src, std::int64_t s0, std::int64_t n, Index* cell, T* t) {
@@ -63,22 +71,60 @@ QRX_DF_TARGET_AVX2 void evaluate_avx2(const T* coef, const Index* cell, const T*
 }
 #endif
 
+#if QRX_DF_HAVE_AVX512_VARIANT
 template <typename T, typename Index, partition_kind P, int Span, site_kind S, bool GivenCells>
-locate_fn<T, Index> locate_variant(isa target) {
-#if QRX_DF_HAVE_AVX2_VARIANT
-  if (target == isa::avx2) return &locate_avx2<T, Index, P, Span, S, GivenCells>;
-#endif
-  (void)target;
-  return &locate<T, Index, P, Span, S, GivenCells>;
+QRX_DF_TARGET_AVX512 void locate_avx512(const site_source<T>& src, std::int64_t s0, std::int64_t n, Index* cell,
+                                        T* t) {
+  locate<T, Index, P, Span, S, GivenCells, isa::avx512>(src, s0, n, cell, t);
 }
 
-template <typename T, typename Index, int Order, unsigned Mask, int SiteStride>
-evaluate_fn<T, Index> evaluate_variant(isa target) {
-#if QRX_DF_HAVE_AVX2_VARIANT
-  if (target == isa::avx2) return &evaluate_avx2<T, Index, Order, Mask, SiteStride>;
+template <typename T, typename Index, int Order, unsigned Mask, int SiteStride, bool Stream>
+QRX_DF_TARGET_AVX512 void evaluate_avx512_variant(const T* coef, const Index* cell, const T* t, std::int64_t n,
+                                                  T* out, std::int64_t site_stride, std::int64_t der_stride,
+                                                  unsigned mask) {
+  if constexpr (std::is_same_v<Index, std::int32_t>) {
+    evaluate_avx512<T, Order, Mask, SiteStride, Stream>(coef, cell, t, n, out, site_stride, der_stride, mask);
+  } else {
+    evaluate_block<T, Index, Order, Mask, SiteStride>(coef, cell, t, n, out, site_stride, der_stride, mask);
+  }
+}
 #endif
-  (void)target;
-  return &evaluate_block<T, Index, Order, Mask, SiteStride>;
+
+template <typename T, typename Index, partition_kind P, int Span, site_kind S, bool GivenCells>
+locate_fn<T, Index> locate_variant(isa target) {
+  switch (target) {
+#if QRX_DF_HAVE_AVX512_VARIANT
+    case isa::avx512:
+      return &locate_avx512<T, Index, P, Span, S, GivenCells>;
+#endif
+#if QRX_DF_HAVE_AVX2_VARIANT
+    case isa::avx2:
+      return &locate_avx2<T, Index, P, Span, S, GivenCells>;
+#endif
+    default:
+      return &locate<T, Index, P, Span, S, GivenCells>;
+  }
+}
+
+// stream: the results bypass the caches where the variant can do so.
+template <typename T, typename Index, int Order, unsigned Mask, int SiteStride>
+evaluate_fn<T, Index> evaluate_variant(isa target, bool stream) {
+  (void)stream;
+  switch (target) {
+#if QRX_DF_HAVE_AVX512_VARIANT
+    case isa::avx512:
+      if constexpr (Mask == 1U && SiteStride == 1) {
+        if (stream) return &evaluate_avx512_variant<T, Index, Order, Mask, SiteStride, true>;
+      }
+      return &evaluate_avx512_variant<T, Index, Order, Mask, SiteStride, false>;
+#endif
+#if QRX_DF_HAVE_AVX2_VARIANT
+    case isa::avx2:
+      return &evaluate_avx2<T, Index, Order, Mask, SiteStride>;
+#endif
+    default:
+      return &evaluate_block<T, Index, Order, Mask, SiteStride>;
+  }
 }
 
 // Partitions of more than 2^30 breakpoints take 64-bit cells and only the
@@ -122,7 +168,7 @@ locate_fn<T, Index> choose_locate(isa target, partition_kind p, std::int64_t spa
 // any strides at run time.
 template <typename T, typename Index>
 evaluate_fn<T, Index> choose_evaluate(isa target, std::int64_t order, unsigned mask, std::int64_t site_stride,
-                                      std::int64_t der_stride) {
+                                      std::int64_t der_stride, bool stream) {
   const unsigned every = order == QRX_DF_ORDER_LINEAR ? 3U : 15U;
   const bool general = wide_index<Index>;
   const unsigned mask_kind = general ? 0U : (mask == 1U ? 1U : (mask == every ? every : 0U));
@@ -139,9 +185,10 @@ evaluate_fn<T, Index> choose_evaluate(isa target, std::int64_t order, unsigned m
     constexpr int S = decltype(stride)::value;
     if (order == QRX_DF_ORDER_LINEAR) {
       select(linear_masks{}, mask_kind,
-             [&](auto m) { fn = evaluate_variant<T, Index, 2, decltype(m)::value, S>(target); });
+             [&](auto m) { fn = evaluate_variant<T, Index, 2, decltype(m)::value, S>(target, stream); });
     } else {
-      select(cubic_masks{}, mask_kind, [&](auto m) { fn = evaluate_variant<T, Index, 4, decltype(m)::value, S>(target); });
+      select(cubic_masks{}, mask_kind,
+             [&](auto m) { fn = evaluate_variant<T, Index, 4, decltype(m)::value, S>(target, stream); });
     }
   });
   return fn;
@@ -205,19 +252,21 @@ std::int32_t run_blocks(const site_source<T>& src, std::int64_t nsites, const re
 
 // Chooses the instantiations for the index width and runs the call.
 template <typename T, typename Index>
-std::int32_t run_call(const site_source<T>& src, std::int64_t nsites, const result_target<T>& out,
-                      partition_kind p, site_kind s, bool given_cells, std::int64_t order,
-                      const qrx_df_threader_block* threader) {
-  const isa target = best_isa();
+std::int32_t run_call(const run_options& run, const site_source<T>& src, std::int64_t nsites,
+                      const result_target<T>& out, partition_kind p, site_kind s, bool given_cells,
+                      std::int64_t order, const qrx_df_threader_block* threader) {
+  const isa target = run.target;
   const std::int64_t span = src.table != nullptr ? src.table->span : -1;
   const locate_fn<T, Index> locate_block = choose_locate<T, Index>(target, p, span, s, given_cells);
+  const bool stream = out.bytes >= run.stream_results_from;
   const evaluate_fn<T, Index> evaluate =
-      out.mask != 0 ? choose_evaluate<T, Index>(target, order, out.mask, out.site_stride, out.der_stride) : nullptr;
+      out.mask != 0 ? choose_evaluate<T, Index>(target, order, out.mask, out.site_stride, out.der_stride, stream)
+                    : nullptr;
   return run_blocks<T, Index>(src, nsites, out, locate_block, evaluate, threader);
 }
 
 template <typename T>
-std::int32_t run_call(const qrx_df_task* task, const site_source<T>& src, std::int64_t nsites,
+std::int32_t run_call(const run_options& run, const qrx_df_task* task, const site_source<T>& src, std::int64_t nsites,
                       const result_target<T>& out, std::int64_t site_hint, bool given_cells,
                       const qrx_df_threader_block* threader) {
   const bool uniform_partition = task->partition_hint == QRX_DF_PARTITION_UNIFORM;
@@ -229,9 +278,9 @@ std::int32_t run_call(const qrx_df_task* task, const site_source<T>& src, std::i
                                              : partition_kind::listed;
   const site_kind s = site_hint == QRX_DF_SITES_UNIFORM ? site_kind::uniform : site_kind::listed;
   if (task->nx <= narrow_index_limit) {
-    return run_call<T, std::int32_t>(src, nsites, out, p, s, given_cells, task->order, threader);
+    return run_call<T, std::int32_t>(run, src, nsites, out, p, s, given_cells, task->order, threader);
   }
-  return run_call<T, std::int64_t>(src, nsites, out, p, s, given_cells, task->order, threader);
+  return run_call<T, std::int64_t>(run, src, nsites, out, p, s, given_cells, task->order, threader);
 }
 
 // The partition and the sites of a call.
@@ -267,7 +316,7 @@ std::int32_t check_common(const qrx_df_task* task, std::int64_t method, std::int
 }
 
 template <typename T>
-std::int32_t interpolate(qrx_df_task* task, std::int64_t type, std::int64_t method, std::int64_t nsites,
+std::int32_t interpolate(const run_options& run, qrx_df_task* task, std::int64_t type, std::int64_t method, std::int64_t nsites,
                          const T* sites, std::int64_t site_hint, std::int64_t der_count,
                          const std::int64_t* der_indicators, std::int64_t data_hint, T* results,
                          std::int64_t result_hint, std::int64_t* cells, bool reserved_null,
@@ -297,13 +346,14 @@ std::int32_t interpolate(qrx_df_task* task, std::int64_t type, std::int64_t meth
     out.coeffs = reinterpret_cast<T* const*>(task->coeffs);
     out.results = results;
     result_strides(result_hint, task->ny, nsites, der_count, &out.function_stride, &out.site_stride, &out.der_stride);
+    out.bytes = task->ny * nsites * der_count * static_cast<std::int64_t>(sizeof(T));
   }
   if (nsites == 0 || (out.mask == 0 && !cells_out)) return QRX_DF_STATUS_OK;  // nothing to write
 
   site_source<T> src = source_of(task, nsites, sites, site_hint);
   src.cells_in = from_cells ? cells : nullptr;
   src.cells_out = cells_out ? cells : nullptr;
-  return run_call(task, src, nsites, out, site_hint, from_cells, threader);
+  return run_call(run, task, src, nsites, out, site_hint, from_cells, threader);
 }
 
 template <typename T>
@@ -318,7 +368,7 @@ std::int32_t search(qrx_df_task* task, std::int64_t method, std::int64_t nsites,
   if (nsites == 0) return QRX_DF_STATUS_OK;
   site_source<T> src = source_of(task, nsites, sites, site_hint);
   src.cells_out = cells;
-  return run_call(task, src, nsites, result_target<T>{}, site_hint, false, threader);
+  return run_call(run_options{}, task, src, nsites, result_target<T>{}, site_hint, false, threader);
 }
 
 bool all_null(std::initializer_list<const void*> pointers) {
@@ -329,6 +379,23 @@ bool all_null(std::initializer_list<const void*> pointers) {
 }
 
 }  // namespace
+
+std::int32_t interpolate_on(const run_options& run, qrx_df_task* task, std::int64_t type, std::int64_t nsites, const float* sites,
+                            std::int64_t site_hint, std::int64_t der_count, const std::int64_t* der_indicators,
+                            float* results, std::int64_t result_hint, std::int64_t* cells,
+                            const qrx_df_threader_block* threader) {
+  return interpolate(run, task, type, QRX_DF_METHOD_STANDARD, nsites, sites, site_hint, der_count,
+                     der_indicators, 0, results, result_hint, cells, true, threader);
+}
+
+std::int32_t interpolate_on(const run_options& run, qrx_df_task* task, std::int64_t type, std::int64_t nsites,
+                            const double* sites, std::int64_t site_hint, std::int64_t der_count,
+                            const std::int64_t* der_indicators, double* results, std::int64_t result_hint,
+                            std::int64_t* cells, const qrx_df_threader_block* threader) {
+  return interpolate(run, task, type, QRX_DF_METHOD_STANDARD, nsites, sites, site_hint, der_count,
+                     der_indicators, 0, results, result_hint, cells, true, threader);
+}
+
 }  // namespace qrx_df
 
 extern "C" {
@@ -340,7 +407,7 @@ std::int32_t qrx_df_kernel_sDFInterpolate1D(qrx_df_task* task, std::int64_t type
                                             std::int64_t* cells, const void* r0, const void* r1, const void* r2,
                                             const void* r3, const void* r4, const void* r5, const void* r6,
                                             const void* r7, const qrx_df_threader_block* threader) {
-  return qrx_df::interpolate(task, type, method, nsites, sites, site_hint, der_count, der_indicators, data_hint,
+  return qrx_df::interpolate(qrx_df::run_options{}, task, type, method, nsites, sites, site_hint, der_count, der_indicators, data_hint,
                              results, result_hint, cells, qrx_df::all_null({r0, r1, r2, r3, r4, r5, r6, r7}),
                              threader);
 }
@@ -352,7 +419,7 @@ std::int32_t qrx_df_kernel_dDFInterpolate1D(qrx_df_task* task, std::int64_t type
                                             std::int64_t* cells, const void* r0, const void* r1, const void* r2,
                                             const void* r3, const void* r4, const void* r5, const void* r6,
                                             const void* r7, const qrx_df_threader_block* threader) {
-  return qrx_df::interpolate(task, type, method, nsites, sites, site_hint, der_count, der_indicators, data_hint,
+  return qrx_df::interpolate(qrx_df::run_options{}, task, type, method, nsites, sites, site_hint, der_count, der_indicators, data_hint,
                              results, result_hint, cells, qrx_df::all_null({r0, r1, r2, r3, r4, r5, r6, r7}),
                              threader);
 }

@@ -1,53 +1,29 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "cell_search.hpp"
 #include "isa.hpp"
+#include "locate_avx512.hpp"
+#include "site_source.hpp"
 
 namespace qrx_df {
 
 // Finding the cells of a block of sites: the sites are expanded, searched,
 // and turned into cells and offsets t = x - x_cell that the evaluation reads.
 
-// A uniform partition by its quotient, a listed one by its bucket table, and
-// sorted sites by walking on from the previous site's cell.
-enum class partition_kind { uniform, listed, listed_sorted_sites };
-enum class site_kind { listed, uniform };
-
-// Everything the search of a call reads.
-template <typename T>
-struct site_source {
-  std::int64_t nx = 0;
-  uniform_partition<T> uniform{T(0), T(1), 2};
-  const search_table<T>* table = nullptr;
-  const T* sites = nullptr;
-  T first_site = 0;
-  T site_step = 0;                         // uniform sites
-  const std::int64_t* cells_in = nullptr;  // search indices given by the caller
-  std::int64_t* cells_out = nullptr;       // search indices asked for
-};
-
 template <typename T, typename Index>
 using locate_fn = void (*)(const site_source<T>&, std::int64_t, std::int64_t, Index*, T*);
-
-// Site s of the call: listed, or step*s + first for uniform sites.
-template <typename T, site_kind S>
-T site_at(const site_source<T>& src, std::int64_t s) {
-  if constexpr (S == site_kind::uniform) {
-    return src.site_step * static_cast<T>(s) + src.first_site;
-  } else {
-    return src.sites[s];
-  }
-}
 
 // Sorted sites come in runs that share a cell: each run is found with one
 // comparison per site against the cell's two breakpoints, then its cells and
 // offsets are written by loops without branches. A site out of order only
 // ends a run early. The last breakpoint has search index nx - 1 but the same
-// cell as the sites beyond it.
-template <typename T, typename Index, typename Site>
-void locate_sorted(const search_table<T>& table, std::int64_t n, Site x, std::int64_t* cells_out, Index* cell, T* t) {
+// cell as the sites beyond it. x(i) is site s0 + i of src.
+template <isa Target, site_kind S, typename T, typename Index, typename Site>
+void locate_sorted(const search_table<T>& table, const site_source<T>& src, std::int64_t s0, std::int64_t n, Site x,
+                   std::int64_t* cells_out, Index* cell, T* t) {
   const std::int64_t nx = table.nx;
   const T xl = table.xl;
   std::int64_t j = table.template index<-1>(x(0));
@@ -55,6 +31,9 @@ void locate_sorted(const search_table<T>& table, std::int64_t n, Site x, std::in
     const T lo = table.xp[j - 1];
     const T hi = table.xp[j];
     std::int64_t end = i + 1;
+#if QRX_DF_HAVE_AVX512_VARIANT
+    if constexpr (Target == isa::avx512) end = run_end_avx512<T, S>(src, s0, end, n, lo, hi);
+#endif
     while (end < n) {
       const T xe = x(end);
       if (!(lo <= xe && xe < hi)) break;
@@ -90,6 +69,7 @@ void locate(const site_source<T>& src, std::int64_t s0, std::int64_t n, Index* c
   std::int64_t* const cells_out = src.cells_out;
   auto x = [&](std::int64_t i) { return site_at<T, S>(local, s0 + i); };
 
+  std::int64_t done = 0;  // sites whose cells and offsets a vector form found
   if constexpr (GivenCells) {
     const std::int64_t* const cells_in = src.cells_in;
     for (std::int64_t i = 0; i < n; ++i) {
@@ -97,17 +77,22 @@ void locate(const site_source<T>& src, std::int64_t s0, std::int64_t n, Index* c
       cell[i] = static_cast<Index>(j < 0 ? 0 : (j > src.nx ? src.nx : j));
     }
   } else if constexpr (P == partition_kind::uniform) {
-    for (std::int64_t i = 0; i < n; ++i) cell[i] = static_cast<Index>(up.template index<Index>(x(i)));
+#if QRX_DF_HAVE_AVX512_VARIANT
+    if constexpr (Target == isa::avx512 && std::is_same_v<Index, std::int32_t>) {
+      done = locate_uniform_avx512<T, S>(up, local, s0, n, cells_out, cell, t);
+    }
+#endif
+    for (std::int64_t i = done; i < n; ++i) cell[i] = static_cast<Index>(up.template index<Index>(x(i)));
   } else if constexpr (P == partition_kind::listed) {
     for (std::int64_t i = 0; i < n; ++i) cell[i] = static_cast<Index>(table.template index<Span, Target>(x(i)));
   } else {
-    locate_sorted(table, n, x, cells_out != nullptr ? cells_out + s0 : nullptr, cell, t);
+    locate_sorted<Target, S>(table, local, s0, n, x, cells_out != nullptr ? cells_out + s0 : nullptr, cell, t);
     return;
   }
   if (cells_out != nullptr) {
-    for (std::int64_t i = 0; i < n; ++i) cells_out[s0 + i] = cell[i];
+    for (std::int64_t i = done; i < n; ++i) cells_out[s0 + i] = cell[i];
   }
-  for (std::int64_t i = 0; i < n; ++i) {
+  for (std::int64_t i = done; i < n; ++i) {
     const Index c = cell_of_index(cell[i], nx);
     cell[i] = c;
     if constexpr (P == partition_kind::uniform) {

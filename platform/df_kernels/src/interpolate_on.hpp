@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+
+#include "isa.hpp"
+#include "qrx_df_kernels/df_kernels.h"
+
+namespace qrx_df {
+
+// How an interpolation runs: the instruction-set variant, which the
+// processor must run (isa_supported), and the size of the results from which
+// they bypass the caches where the variant can do so. The entry points take
+// the defaults; tests take each variant in turn, with and without streamed
+// results, and hold it to the plain loops.
+struct run_options {
+  isa target = best_isa();
+  // Larger results would not stay in the last-level cache (32 MiB on the
+  // machines this was measured on) for the caller to read anyway.
+  std::int64_t stream_results_from = std::int64_t{32} << 20;
+};
+
+// The standard interpolation of a task, run as the options say.
+std::int32_t interpolate_on(const run_options& run, qrx_df_task* task, std::int64_t type, std::int64_t nsites, const float* sites,
+                            std::int64_t site_hint, std::int64_t der_count, const std::int64_t* der_indicators,
+                            float* results, std::int64_t result_hint, std::int64_t* cells,
+                            const qrx_df_threader_block* threader);
+std::int32_t interpolate_on(const run_options& run, qrx_df_task* task, std::int64_t type, std::int64_t nsites,
+                            const double* sites, std::int64_t site_hint, std::int64_t der_count,
+                            const std::int64_t* der_indicators, double* results, std::int64_t result_hint,
+                            std::int64_t* cells, const qrx_df_threader_block* threader);
+
+}  // namespace qrx_df
