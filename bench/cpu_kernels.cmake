@@ -6,3 +6,9 @@ qrx_add_benchmark(bench_cpu_kernels
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_cpu_kernels.cpp
   LIBS qrx_data_fitting_objects qrx_df_kernels_objects)
 target_include_directories(bench_cpu_kernels PRIVATE ${PROJECT_SOURCE_DIR}/platform/df_kernels/src)
+
+# The public interpolate call on a CPU queue against the kernel front-end on
+# the same data: the cost around the kernel, from 1 site to 10^7.
+qrx_add_benchmark(bench_public_call
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_public_call.cpp
+  LIBS qrx_data_fitting_objects)

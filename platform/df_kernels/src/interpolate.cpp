@@ -23,6 +23,10 @@ namespace {
 
 constexpr std::int64_t block_sites = 512;
 
+// Sorted sites are walked from cell to cell from this many sites a cell on
+// average; sparser ones are searched one by one.
+constexpr std::int64_t walk_sites_per_cell = 4;
+
 // Cell indices take 32 bits, which vectorises best, up to this many
 // breakpoints (also for float quotients, whose rounding stays below 2^31).
 constexpr std::int64_t narrow_index_limit = std::int64_t{1} << 30;
@@ -271,8 +275,12 @@ std::int32_t run_call(const run_options& run, const qrx_df_task* task, const sit
                       const qrx_df_threader_block* threader) {
   const bool uniform_partition = task->partition_hint == QRX_DF_PARTITION_UNIFORM;
   // Sorted sites, and uniform ones (ascending when their step is), are found
-  // by walking on from the previous site's cell.
-  const bool ascending = site_hint == QRX_DF_SITES_SORTED || site_hint == QRX_DF_SITES_UNIFORM;
+  // by walking on from the previous site's cell when they are dense enough
+  // for runs in one cell to pay for the walk's steps: at one site a cell the
+  // bucket search took a fifth of the walk's time, at ten a cell twice its
+  // time (nx = 10^4, bench_public_call's kernel path).
+  const bool ascending = (site_hint == QRX_DF_SITES_SORTED || site_hint == QRX_DF_SITES_UNIFORM) &&
+                         nsites / walk_sites_per_cell >= task->nx;
   const partition_kind p = uniform_partition ? partition_kind::uniform
                            : ascending       ? partition_kind::listed_sorted_sites
                                              : partition_kind::listed;
