@@ -13,9 +13,12 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "c2_blocked.hpp"
+#include "c2_system.hpp"
 #include "detail/cpu_impl/df_frontend.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "support/cubic_reference.hpp"
@@ -184,6 +187,116 @@ TEST(KindsAgainstReferences, LongPartitionsOnTheThreadedPaths) {
        {kind_params{natural, 12}, {natural, 0}, {hyman, 2}, {akima, 0}, {bessel, 12}, {default_cubic, 48}}) {
     check_kind<double>(k, 1, 32, 20001);
     check_kind<float>(k, 4, 16, 20001);
+  }
+}
+
+// ---- the blocked solve of long C2 systems ----
+
+// The coefficients of the kernel's serial solve (the Thomas algorithm, one
+// function at a time) of the spline that c holds.
+template <typename T>
+std::vector<T> serial_c2_coeffs(kind_case<T>& c, std::int64_t type, std::int64_t bc, const T* ends) {
+  std::vector<T> coeffs(c.coeffs.size(), T(0));
+  std::vector<const T*> rows(static_cast<std::size_t>(c.ny));
+  std::vector<T*> cells(static_cast<std::size_t>(c.ny));
+  for (std::int64_t j = 0; j < c.ny; ++j) {
+    rows[j] = c.values.data() + j * c.nx;
+    cells[j] = coeffs.data() + j * (c.nx - 1) * 4;
+  }
+  qrx_df::construct_setup<T> s{};
+  s.nx = c.nx;
+  s.ny = c.ny;
+  s.x = c.partition.data();
+  s.uniform = c.part_hint == 4;
+  s.col_major = c.func_hint == 32;
+  s.rows = rows.data();
+  s.values = c.values.data();
+  s.coeffs = cells.data();
+  s.bc = bc;
+  s.left = ends[0];
+  s.right = ends[1];
+  auto solve = [&](auto uniform, auto col_major, auto monotone) {
+    for (std::int64_t j = 0; j < c.ny; ++j) {
+      qrx_df::c2_system<T, decltype(uniform)::value, decltype(col_major)::value, decltype(monotone)::value>(s, j)
+          .solve_serial();
+    }
+  };
+  auto with_monotone = [&](auto uniform, auto col_major) {
+    if (type == hyman) {
+      solve(uniform, col_major, std::true_type{});
+    } else {
+      solve(uniform, col_major, std::false_type{});
+    }
+  };
+  auto with_layout = [&](auto uniform) {
+    if (s.col_major) {
+      with_monotone(uniform, std::true_type{});
+    } else {
+      with_monotone(uniform, std::false_type{});
+    }
+  };
+  if (s.uniform) {
+    with_layout(std::true_type{});
+  } else {
+    with_layout(std::false_type{});
+  }
+  return coeffs;
+}
+
+// Long partitions are solved by blocks, spread over the threads; the slopes
+// differ from the serial solve's by a few roundings of the largest slope,
+// and the other coefficients follow from them by the same formulas.
+template <typename T>
+void check_blocked_against_serial(std::int64_t type, std::int64_t bc, std::int64_t part_hint, std::int64_t func_hint) {
+  SCOPED_TRACE(::testing::Message() << "type " << type << " bc " << bc << " partition " << part_hint << " layout "
+                                    << func_hint << (sizeof(T) == 4 ? " float" : " double"));
+  const std::int64_t nx = 100001;
+  ASSERT_TRUE(qrx_df::c2_solve_by_blocks(nx - 1));
+  const bool is_periodic = bc == periodic;
+  kind_case<T> c(nx, 3, part_hint, func_hint, [&](std::int64_t j, std::int64_t, double x) {
+    // Waves of several lengths over [-1.5, 2.5], some across a few cells;
+    // Hyman's functions rise with flat runs, so that its limit acts.
+    const double wave = std::sin(40 * x + j) + 0.5 * std::cos(3000 * x * (j + 1)) + 0.1 * x;
+    return type == hyman ? std::floor(1000 * x) / 1000 + 0.0005 * std::sin(2000 * x + j) : wave;
+  });
+  if (is_periodic) {
+    for (std::int64_t j = 0; j < c.ny; ++j) c.at(j, nx - 1) = c.at(j, 0);
+  }
+  T ends[2] = {T(0.7), T(-1.1)};
+  ASSERT_EQ(c.construct(type, bc, ends, nullptr), 0);
+  const std::vector<T> serial = serial_c2_coeffs(c, type, bc, ends);
+  const T eps = std::numeric_limits<T>::epsilon();
+  for (std::int64_t j = 0; j < c.ny; ++j) {
+    T largest = 0;
+    for (std::int64_t k = 0; k + 1 < nx; ++k) largest = std::max(largest, std::fabs(serial[(j * (nx - 1) + k) * 4 + 1]));
+    const T tol = T(16) * eps * largest;
+    int failures = 0;
+    for (std::int64_t k = 0; k + 1 < nx && failures < 5; ++k) {
+      const T* got = c.cell(j, k);
+      const T* want = serial.data() + (j * (nx - 1) + k) * 4;
+      const T r = T(1) / c.width(k);
+      const bool ok = got[0] == want[0] && std::fabs(got[1] - want[1]) <= tol &&
+                      std::fabs(got[2] - want[2]) <= T(3) * tol * r + T(8) * eps * std::fabs(want[2]) &&
+                      std::fabs(got[3] - want[3]) <= T(2) * tol * r * r + T(8) * eps * std::fabs(want[3]);
+      if (!ok) {
+        ++failures;
+        ADD_FAILURE() << "function " << j << " cell " << k << ": " << got[0] << " " << got[1] << " " << got[2] << " "
+                      << got[3] << " serial " << want[0] << " " << want[1] << " " << want[2] << " " << want[3];
+      }
+    }
+  }
+}
+
+TEST(BlockedC2Solve, MatchesTheSerialSolveForEveryEndKind) {
+  for (std::int64_t bc : {0, 2, 12, 24, 36, 48, 64, 256}) {
+    for (auto [part_hint, func_hint] : {std::pair<std::int64_t, std::int64_t>{1, 16}, {4, 32}, {1, 32}, {4, 16}}) {
+      check_blocked_against_serial<double>(natural, bc, part_hint, func_hint);
+      check_blocked_against_serial<float>(natural, bc, part_hint, func_hint);
+    }
+  }
+  for (std::int64_t bc : {0, 2, 12, 48, 64, 256}) {
+    check_blocked_against_serial<double>(hyman, bc, 1, 16);
+    check_blocked_against_serial<float>(hyman, bc, 4, 32);
   }
 }
 

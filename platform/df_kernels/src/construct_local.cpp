@@ -3,6 +3,8 @@
 // Akima's and Bessel's splines (slopes from the secants around each
 // breakpoint) and the default cubic (given second derivatives).
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "bc_kinds.hpp"
@@ -42,6 +44,39 @@ struct secants {
   }
 };
 
+// Cells per run of the Akima and Bessel kernels: a run's reciprocal
+// widths, secants and slopes stay in the first-level cache, and each of
+// them is one loop along the run that vectorises.
+inline constexpr std::int64_t slope_run = 256;
+
+// A run of cells [kb, kb + n) of one function: reciprocal widths r[k - kb
+// + 2] and secants sec[k - kb + 2] for k in [kb - 2, kb + n + 2) where they
+// exist (the kernels fill the secants of the others), slopes d[i - kb] at
+// breakpoints [kb, kb + n].
+template <typename T, bool Uniform, bool ColMajor>
+struct slope_run_data {
+  T r[slope_run + 4];
+  T sec[slope_run + 4];
+  T d[slope_run + 1];
+  T mean[slope_run + 1];  // Akima's plain means
+
+  // Reciprocal widths and secants of cells [lo, hi), all inside the partition.
+  void load(const secants<T, Uniform, ColMajor>& s, std::int64_t kb, std::int64_t lo, std::int64_t hi) {
+    for (std::int64_t k = lo; k < hi; ++k) {
+      const T rk = s.steps.reciprocal(k);
+      r[k - kb + 2] = rk;
+      sec[k - kb + 2] = (s.y[k + 1] - s.y[k]) * rk;
+    }
+  }
+
+  // The cells of the run from their end slopes.
+  void write(const secants<T, Uniform, ColMajor>& s, T* c, std::int64_t kb, std::int64_t n) const {
+    for (std::int64_t q = 0; q < n; ++q) {
+      hermite_cell(c + 4 * (kb + q), s.y[kb + q], sec[q + 2], r[q + 2], d[q], d[q + 1]);
+    }
+  }
+};
+
 // Akima: each slope from the four secants around its breakpoint; kind 12
 // gives the two end slopes instead.
 template <typename T, bool Uniform, bool ColMajor>
@@ -50,19 +85,38 @@ struct akima_kernel {
     const secants<T, Uniform, ColMajor> s(st, j);
     T* c = st.coeffs[j];
     const bool given = st.bc == bc_first_both;
-    // window[q] = s_{k-2+q} for the cell k at hand.
-    T window[5];
-    for (int q = 0; q < 4; ++q) window[q + 1] = s.extended(k0 - 2 + q);
-    T left = 0;
-    for (std::int64_t k = k0; k < k1; ++k) {
-      for (int q = 0; q < 4; ++q) window[q] = window[q + 1];
-      window[4] = s.extended(k + 2);
-      if (k == k0) {
-        left = given && k == 0 ? st.left : akima_slope(window[0], window[1], window[2], window[3]);
+    slope_run_data<T, Uniform, ColMajor> run;
+    for (std::int64_t kb = k0; kb < k1; kb += slope_run) {
+      const std::int64_t n = std::min(slope_run, k1 - kb);
+      // Secants kb - 2 .. kb + n + 1, the ones beyond the ends extrapolated.
+      const std::int64_t lo = std::max<std::int64_t>(kb - 2, 0);
+      const std::int64_t hi = std::min(kb + n + 2, s.m);
+      run.load(s, kb, lo, hi);
+      for (std::int64_t k = kb - 2; k < lo; ++k) run.sec[k - kb + 2] = s.extended(k);
+      for (std::int64_t k = hi; k < kb + n + 2; ++k) run.sec[k - kb + 2] = s.extended(k);
+      // Akima's slope at breakpoint i = kb + q from the secants s_{i-2},
+      // s_{i-1}, s_i, s_{i+1}: a mean of s_{i-1} and s_i that leans towards
+      // the side where the data bend less, weighted by |s_{i+1} - s_i| and
+      // |s_{i-1} - s_{i-2}|; their plain mean where neither side bends. The
+      // weighted mean (its divisor never zero) and the plain mean first, then
+      // the one that applies: two passes without branches, which vectorise.
+      for (std::int64_t q = 0; q <= n; ++q) {
+        const T w_left = std::fabs(run.sec[q + 3] - run.sec[q + 2]);
+        const T w_right = std::fabs(run.sec[q + 1] - run.sec[q]);
+        const T sum = w_left + w_right;
+        const T divisor = sum > T(0) ? sum : T(1);
+        run.d[q] = (w_left * run.sec[q + 1] + w_right * run.sec[q + 2]) / divisor;
+        run.mean[q] = T(0.5) * (run.sec[q + 1] + run.sec[q + 2]);
       }
-      const T right = given && k + 1 == s.m ? st.right : akima_slope(window[1], window[2], window[3], window[4]);
-      hermite_cell(c + 4 * k, s.y[k], window[2], s.steps.reciprocal(k), left, right);
-      left = right;
+      for (std::int64_t q = 0; q <= n; ++q) {
+        const T sum = std::fabs(run.sec[q + 3] - run.sec[q + 2]) + std::fabs(run.sec[q + 1] - run.sec[q]);
+        const T weighted = run.d[q];
+        const T mean = run.mean[q];
+        run.d[q] = sum > T(0) ? weighted : mean;
+      }
+      if (given && kb == 0) run.d[0] = st.left;
+      if (given && kb + n == s.m) run.d[n] = st.right;
+      run.write(s, c, kb, n);
     }
   }
 };
@@ -71,35 +125,30 @@ struct akima_kernel {
 // neighbours; at an end, the parabola's through the three end points.
 template <typename T, bool Uniform, bool ColMajor>
 struct bessel_kernel {
-  // The slope at breakpoint i from the secants sl = s_{i-1} and sr = s_i.
-  static T interior(const secants<T, Uniform, ColMajor>& s, std::int64_t i, T sl, T sr) {
-    return parabola(sl, sr, s.steps.weights(i - 1, i)).middle;
-  }
-
   static void cells(const construct_setup<T>& st, std::int64_t j, std::int64_t k0, std::int64_t k1) {
     const secants<T, Uniform, ColMajor> s(st, j);
     T* c = st.coeffs[j];
     const bool given = st.bc == bc_first_both;
     const std::int64_t m = s.m;
-    T here = s(k0);
-    T left = 0;
-    if (k0 > 0) {
-      left = interior(s, k0, s(k0 - 1), here);
-    } else {
-      left = given ? st.left : parabola(here, s(1), s.steps.weights(0, 1)).left;
-    }
-    for (std::int64_t k = k0; k < k1; ++k) {
-      T right = 0;
-      T next = 0;
-      if (k + 1 < m) {
-        next = s(k + 1);
-        right = interior(s, k + 1, here, next);
-      } else {
-        right = given ? st.right : parabola(s(m - 2), here, s.steps.weights(m - 2, m - 1)).right;
+    slope_run_data<T, Uniform, ColMajor> run;
+    for (std::int64_t kb = k0; kb < k1; kb += slope_run) {
+      const std::int64_t n = std::min(slope_run, k1 - kb);
+      // Secants kb - 1 .. kb + n.
+      const std::int64_t lo = std::max<std::int64_t>(kb - 1, 0);
+      const std::int64_t hi = std::min(kb + n + 1, m);
+      run.load(s, kb, lo, hi);
+      // Interior slopes at breakpoints max(kb, 1) .. min(kb + n, m - 1).
+      const std::int64_t i_begin = std::max<std::int64_t>(kb, 1);
+      const std::int64_t i_end = std::min(kb + n, m - 1);
+      for (std::int64_t i = i_begin; i <= i_end; ++i) {
+        const secant_weights<T> w = s.steps.weights(i - 1, i);
+        run.d[i - kb] = parabola(run.sec[i - kb + 1], run.sec[i - kb + 2], w).middle;
       }
-      hermite_cell(c + 4 * k, s.y[k], here, s.steps.reciprocal(k), left, right);
-      left = right;
-      here = next;
+      if (kb == 0) run.d[0] = given ? st.left : parabola(run.sec[2], run.sec[3], s.steps.weights(0, 1)).left;
+      if (kb + n == m) {
+        run.d[n] = given ? st.right : parabola(s(m - 2), run.sec[n + 1], s.steps.weights(m - 2, m - 1)).right;
+      }
+      run.write(s, c, kb, n);
     }
   }
 };

@@ -10,6 +10,7 @@
 
 #include "parallel.hpp"
 #include "bc_kinds.hpp"
+#include "isa.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "task_record.hpp"
 #include "value_select.hpp"
@@ -104,21 +105,45 @@ std::int32_t for_all_functions(const construct_setup<T>& s, const qrx_df_threade
   return run_units(threader, s.ny, s.ny * s.nx, job);
 }
 
+// Kernel<T, Uniform, ColMajor>::cells compiled for each instruction set;
+// the variants compute the same IEEE operations in the same order.
+template <typename T>
+using cells_fn = void (*)(const construct_setup<T>&, std::int64_t, std::int64_t, std::int64_t);
+
+template <typename T, template <typename, bool, bool> class Kernel, bool Uniform, bool ColMajor>
+void cells_baseline(const construct_setup<T>& s, std::int64_t j, std::int64_t k0, std::int64_t k1) {
+  Kernel<T, Uniform, ColMajor>::cells(s, j, k0, k1);
+}
+#if QRX_DF_HAVE_AVX2_VARIANT
+template <typename T, template <typename, bool, bool> class Kernel, bool Uniform, bool ColMajor>
+QRX_DF_TARGET_AVX2 void cells_avx2(const construct_setup<T>& s, std::int64_t j, std::int64_t k0, std::int64_t k1) {
+  Kernel<T, Uniform, ColMajor>::cells(s, j, k0, k1);
+}
+#endif
+
+template <typename T, template <typename, bool, bool> class Kernel, bool Uniform, bool ColMajor>
+cells_fn<T> cells_variant(isa target) {
+#if QRX_DF_HAVE_AVX2_VARIANT
+  if (target != isa::baseline) return &cells_avx2<T, Kernel, Uniform, ColMajor>;
+#endif
+  (void)target;
+  return &cells_baseline<T, Kernel, Uniform, ColMajor>;
+}
+
 // Picks Kernel<T, Uniform, ColMajor> for the partition and function layouts
-// and runs Kernel::cells(s, j, k0, k1) over all cells.
+// and the widest instruction set, and runs Kernel::cells(s, j, k0, k1) over
+// all cells.
 template <typename T, template <typename, bool, bool> class Kernel>
 std::int32_t construct_cells(const construct_setup<T>& s, const qrx_df_threader_block* threader) {
-  auto run = [&](auto uniform, auto col_major) {
-    return for_all_cells(s, threader, [&](std::int64_t j, std::int64_t k0, std::int64_t k1) {
-      Kernel<T, decltype(uniform)::value, decltype(col_major)::value>::cells(s, j, k0, k1);
-    });
-  };
   using flags = value_list<bool, false, true>;
-  std::int32_t status = QRX_DF_STATUS_OK;
+  const isa target = best_isa();
+  cells_fn<T> cells = nullptr;
   select(flags{}, s.uniform, [&](auto uniform) {
-    select(flags{}, s.col_major, [&](auto col_major) { status = run(uniform, col_major); });
+    select(flags{}, s.col_major, [&](auto col_major) {
+      cells = cells_variant<T, Kernel, decltype(uniform)::value, decltype(col_major)::value>(target);
+    });
   });
-  return status;
+  return for_all_cells(s, threader, [&](std::int64_t j, std::int64_t k0, std::int64_t k1) { cells(s, j, k0, k1); });
 }
 
 // Periodic splines need equal end values: equal up to a few roundings of the

@@ -1,7 +1,8 @@
 #pragma once
 
 // Slopes at breakpoints from the secants of the cells around them: the
-// three-point parabola, Akima's weighted mean and Hyman's monotonicity limit.
+// three-point parabola and Hyman's monotonicity limit (Akima's weighted mean
+// is a vectorised loop of its kernel).
 
 #include <cmath>
 
@@ -27,18 +28,6 @@ struct parabola_slopes {
 template <typename T>
 parabola_slopes<T> parabola(T sl, T sr, secant_weights<T> w) {
   return {sl + (sl - sr) * w.right, w.left * sl + w.right * sr, sr + (sr - sl) * w.left};
-}
-
-// Akima's slope at breakpoint i from the secants s[i-2], s[i-1], s[i],
-// s[i+1]: a mean of s[i-1] and s[i] that leans towards the side where the
-// data bend less; their plain mean where neither side bends.
-template <typename T>
-T akima_slope(T s_m2, T s_m1, T s_0, T s_p1) {
-  const T w_left = std::fabs(s_p1 - s_0);
-  const T w_right = std::fabs(s_m1 - s_m2);
-  const T sum = w_left + w_right;
-  if (sum > T(0)) return (w_left * s_m1 + w_right * s_0) / sum;
-  return T(0.5) * (s_m1 + s_0);
 }
 
 // Hyman's limit on a slope d between secants sl and sr (both the end
