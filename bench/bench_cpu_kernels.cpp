@@ -95,7 +95,7 @@ void BM_Interpolate(benchmark::State& state) {
   hermite_spline<T> spline(10000, 1, partition, Order);
   if (spline.construct() != 0) state.SkipWithError("construction failed");
   const std::vector<T> sites = make_sites<T>(nsites, sites_kind);
-  const std::int64_t k = all ? Order : 1;
+  const std::int64_t k = all ? static_cast<std::int64_t>(Order) : 1;
   std::vector<T> results(static_cast<std::size_t>(nsites * k), T(0));  // touched before timing
   std::int64_t orders[4] = {1, 1, 1, 1};
   const std::int64_t site_hint = sites_kind == sorted_sites ? 64 : (sites_kind == uniform_sites ? 4 : 1);
