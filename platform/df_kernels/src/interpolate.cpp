@@ -49,8 +49,6 @@ struct result_target {
   std::int64_t bytes = 0;  // size of the results
 };
 
-
-
 // The variants of the search and the evaluation: the portable loops compiled
 // for each instruction set; on AVX-512 with 32-bit cells, the evaluation's
 // hand-vectorised form.

@@ -33,6 +33,8 @@ void locate_sorted(const search_table<T>& table, const site_source<T>& src, std:
     std::int64_t end = i + 1;
 #if QRX_DF_HAVE_AVX512_VARIANT
     if constexpr (Target == isa::avx512) end = run_end_avx512<T, S>(src, s0, end, n, lo, hi);
+#else
+    (void)src, (void)s0;
 #endif
     while (end < n) {
       const T xe = x(end);
