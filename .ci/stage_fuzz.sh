@@ -26,6 +26,15 @@ cmake -S . -B "$build_dir" -DQRX_SYCL=host -DQRX_BUILD_FUZZERS=ON -DQRX_SANITIZE
   -DQRX_BUILD_TESTS=OFF -DQRX_BUILD_EXAMPLES=OFF -DQRX_BUILD_BENCH=OFF
 cmake --build "$build_dir" -j2 --target "${harnesses[@]}"
 
+# Without coverage counters in the code under test the harnesses still run,
+# but mutate blindly; make that a build failure instead of a quiet loss.
+for lib in "$build_dir"/lib/libqrx_data_fitting.so "$build_dir"/lib/libqrx_df_kernels.so; do
+  if ! nm -D "$lib" | grep __sanitizer_cov_8bit_counters_init >/dev/null; then
+    echo "$lib carries no coverage instrumentation"
+    exit 1
+  fi
+done
+
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 failed=()
