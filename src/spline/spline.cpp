@@ -5,6 +5,7 @@
 #include "data_fitting/exceptions.hpp"
 #include "detail/cpu_impl/cpu_spline_impl.hpp"
 #include "detail/gpu/backend/gpu_spline_impl.hpp"
+#include "detail/quiet_queue_release.hpp"
 #include "detail/spline_base/error_domain.hpp"
 #include "detail/spline_base/pointer_cell.hpp"
 #include "detail/spline_base/spline_base.hpp"
@@ -31,6 +32,17 @@ std::unique_ptr<detail::spline_base<FpType, SplineType, 1>> make_impl(const sycl
   throw velora::qrx::unsupported_device(detail::error_domain, detail::spline_kind<SplineType>::name, device);
 }
 
+// A spline made from a device and a context gets its own queue; the
+// temporary one it is copied from must not hand the caller's pending
+// asynchronous errors to a handler when it goes.
+template <typename FpType, typename SplineType>
+std::unique_ptr<detail::spline_base<FpType, SplineType, 1>> make_impl(const sycl::device& device,
+                                                                      const sycl::context& context, std::int64_t ny,
+                                                                      bool is_coeff_computed) {
+  detail::scoped_queue queue(context, device, sycl::property_list{});
+  return make_impl<FpType, SplineType>(queue.get(), ny, is_coeff_computed);
+}
+
 }  // namespace
 
 template <typename FpType, typename SplineType, int Dimensions>
@@ -40,7 +52,7 @@ spline<FpType, SplineType, Dimensions>::spline(const sycl::queue& queue, std::in
 template <typename FpType, typename SplineType, int Dimensions>
 spline<FpType, SplineType, Dimensions>::spline(const sycl::device& device, const sycl::context& context,
                                                std::int64_t ny, bool is_coeff_computed)
-    : spline(sycl::queue(context, device, sycl::property_list{}), ny, is_coeff_computed) {}
+    : impl_(make_impl<FpType, SplineType>(device, context, ny, is_coeff_computed)) {}
 
 template <typename FpType, typename SplineType, int Dimensions>
 spline<FpType, SplineType, Dimensions>::~spline() = default;

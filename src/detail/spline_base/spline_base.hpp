@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <type_traits>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "data_fitting/exceptions.hpp"
 #include "data_fitting/hints.hpp"
 #include "detail/checked_size.hpp"
+#include "detail/quiet_queue_release.hpp"
 #include "detail/spline_base/error_domain.hpp"
 #include "detail/spline_base/pending_events.hpp"
 #include "detail/spline_base/spline_kind.hpp"
@@ -30,19 +32,23 @@ template <typename FpType, typename SplineType>
 class spline_base<FpType, SplineType, 1> {
  public:
   spline_base(const sycl::queue& queue, std::int64_t ny, bool is_coeff_computed)
-      : ny(ny), coeffs_computed(is_coeff_computed), queue(queue), coeffs_supplied(is_coeff_computed) {
+      : ny(ny), coeffs_computed(is_coeff_computed), coeffs_supplied(is_coeff_computed) {
     if (ny <= 0) throw velora::qrx::invalid_argument(error_domain, "spline", "ny <= 0");
+    new (&this->queue) sycl::queue(queue);
   }
 
   spline_base(const spline_base&) = delete;
   spline_base& operator=(const spline_base&) = delete;
 
   // Waits for every operation of the spline that may still read a pointer
-  // cell, then releases the cells.
+  // cell, then releases the cells and the spline's copy of the queue. A
+  // plain wait: asynchronous errors, the spline's and the caller's, stay
+  // with the queue for the caller's next wait_and_throw.
   virtual ~spline_base() {
     pending.wait_all();
     sycl::free(coeffs, queue);
     sycl::free(functions, queue);
+    release_queue_quietly(queue);
   }
 
   virtual sycl::event construct(const std::vector<sycl::event>& dependencies) = 0;
@@ -113,6 +119,17 @@ class spline_base<FpType, SplineType, 1> {
     forgotten = forget_partition();
   }
 
+  // Construct calls on one spline, from any threads, take effect one after
+  // the other: each call holds `construct_order` while it checks and
+  // submits, and its work runs after `dependencies` and after the previous
+  // construction's work, so two constructions never write the coefficients
+  // at once and the last one called is the one that stays.
+  std::vector<sycl::event> after_latest_construction(const std::vector<sycl::event>& dependencies) const {
+    std::vector<sycl::event> after = dependencies;
+    if (latest_construction) after.push_back(*latest_construction);
+    return after;
+  }
+
   // Keeps `event` until it completes and makes it the latest operation of
   // the spline (`latest` is the back-end's construct_event); returns it.
   sycl::event record(sycl::event& latest, const sycl::event& event) {
@@ -143,7 +160,12 @@ class spline_base<FpType, SplineType, 1> {
   FpType bc_values[2] = {0, 0};  // left-end value, right-end value
   std::int64_t bc_type = 0;
   bool bc_set = false;
-  sycl::queue queue;
+  // The spline's copy of the caller's queue. Held in a union so that its
+  // destruction is the destructor's own step: it must hand no asynchronous
+  // error to a handler (release_queue_quietly).
+  union {
+    sycl::queue queue;
+  };
 
   // Whether the caller supplies the coefficients (is_coeff_computed).
   const bool coeffs_supplied;
@@ -157,6 +179,11 @@ class spline_base<FpType, SplineType, 1> {
   std::mutex mutex;
   // Every event handed out that may still be running.
   pending_events pending;
+  // Held by construct from its checks to its submission; guards
+  // latest_construction.
+  std::mutex construct_order;
+  // The work of the latest construct that submitted any.
+  std::optional<sycl::event> latest_construction;
 
  protected:
   // Called with `mutex` held when the partition changes: a back-end forgets
