@@ -207,9 +207,10 @@ TYPED_TEST(CubicKinds, ReproducePolynomials) {
   }
 }
 
-// Coefficients of cell k of function 0.
-template <typename T>
-const T* cell(const built_spline<T, natural>& s, std::int64_t k) {
+// Coefficients of cell k, counted over the functions in order (row-major
+// coefficients: function f's cells follow function f - 1's).
+template <typename T, typename S>
+const T* cell(const built_spline<T, S>& s, std::int64_t k) {
   return s.c.get() + 4 * k;
 }
 
@@ -240,6 +241,41 @@ TYPED_TEST(CubicKindsByType, NaturalIsTwiceContinuouslyDifferentiable) {
       }
     }
   }
+}
+
+// A periodic Hyman spline long enough for the CPU kernels' blocked solve,
+// whose data rise gently into the join and steeply out of it: the filter at
+// the joined ends takes the secants on both sides, so the slope there is at
+// most three times the gentle one (a filter that saw only the steep side
+// would keep the natural slope, near their mean). The first and last
+// breakpoints share that slope, and the back-ends agree.
+TYPED_TEST(CubicKindsByType, PeriodicHymanJoinsItsEndsOnLongPartitions) {
+  using T = TypeParam;
+  spline_data<T> d = sample<T>(4097, 2, partition_hint::non_uniform, function_hint::row_major, wave);
+  d.bc_kinds = {bc_type::periodic};
+  const double gentle = 0.01, steep = 5;
+  const std::int64_t n = d.nx;
+  for (std::int64_t fn = 0; fn < 2; ++fn) {
+    const T join = d.value(fn, 0);
+    d.value(fn, n - 1) = join;
+    d.value(fn, n - 2) = T(join - gentle * (d.x(n - 1) - d.x(n - 2)));
+    d.value(fn, 1) = T(join + steep * (d.x(1) - d.x(0)));
+  }
+  const double tol = std::is_same_v<T, float> ? 1e-2 : 1e-8;
+  std::vector<double> first_slopes;
+  for (backend b : both_backends) {
+    SCOPED_TRACE(name(b));
+    built_spline<T, hyman> s(b, d);
+    for (std::int64_t fn = 0; fn < 2; ++fn) {
+      const double first = cell(s, fn * (n - 1))[1];
+      const double last = piece(cell(s, fn * (n - 1) + n - 2), 4, d.x(n - 1) - d.x(n - 2), 1);
+      EXPECT_GE(first, 0) << "function " << fn;
+      EXPECT_LE(first, 3 * gentle * (1 + tol)) << "function " << fn;
+      EXPECT_NEAR(last, first, tol * steep) << "function " << fn;
+      first_slopes.push_back(first);
+    }
+  }
+  for (std::size_t fn = 0; fn < 2; ++fn) EXPECT_NEAR(first_slopes[fn], first_slopes[fn + 2], tol * steep);
 }
 
 // Random increasing (and decreasing) data with flat stretches: the Hyman

@@ -162,6 +162,13 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::construct(
   if (this->coeffs == nullptr) {
     throw velora::qrx::invalid_argument(error_domain, "construct", "coefficients were not set");
   }
+  if (this->coeffs_supplied) {
+    // Coefficients given by the caller are never recomputed: their task is
+    // made by the first evaluation.
+    std::lock_guard<std::mutex> lock(this->mutex);
+    return construct_event;
+  }
+  std::lock_guard<std::mutex> order(this->construct_order);
   this->check_boundary_kinds();
   this->coeffs_size("construct");
   auto task = std::make_shared<task_holder>(recipe_of(*this, true));
@@ -170,10 +177,11 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::construct(
     std::lock_guard<std::mutex> lock(this->mutex);
     replaced = std::exchange(task_, task);
   }
-  const sycl::event event = submit_host_task(this->queue, dependencies, [this, task] {
+  const sycl::event event = submit_host_task(this->queue, this->after_latest_construction(dependencies), [this, task] {
     task->construct(task_created);
     mark_computed(task);
   });
+  this->latest_construction = event;
   return this->record(construct_event, event);
 }
 

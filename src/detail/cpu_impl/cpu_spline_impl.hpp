@@ -36,7 +36,9 @@ class spline_impl<FpType, SplineType, 1, cpu_backend> final : public spline_base
   // Waits for every operation of the spline, then deletes the current task.
   ~spline_impl() override;
 
-  // Builds on a new task on every successful call.
+  // Computes the coefficients from what is recorded now, on a new task, on
+  // every call. Coefficients the caller supplied are never written:
+  // construct then submits nothing and returns the latest event.
   sycl::event construct(const std::vector<sycl::event>& dependencies) override;
 
   // Several threads may evaluate at once.

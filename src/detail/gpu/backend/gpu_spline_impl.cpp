@@ -1,5 +1,9 @@
 #include "detail/gpu/backend/gpu_spline_impl.hpp"
 
+#include <utility>
+
+#include "detail/gpu/backend/host_flags.hpp"
+
 #include "data_fitting/boundary_conditions.hpp"
 #include "data_fitting/exceptions.hpp"
 #include "detail/gpu/construct/dispatch_construct.hpp"
@@ -19,10 +23,8 @@ spline_impl<FpType, SplineType, 1, gpu_backend>::spline_impl(const sycl::queue& 
 
 template <typename FpType, typename SplineType>
 spline_impl<FpType, SplineType, 1, gpu_backend>::~spline_impl() {
-  // A plain wait, then the queue's errors to its handler: one SYCL
-  // implementation we support loses the errors in event::wait_and_throw.
-  construct_event.wait();
-  this->queue.throw_asynchronous();
+  // A plain wait: the spline's errors and the caller's stay with the queue
+  // for the caller's next wait_and_throw or throw_asynchronous.
   this->pending.wait_all();
 }
 
@@ -32,39 +34,46 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
   if (!this->is_initialized()) {
     throw velora::qrx::invalid_argument(error_domain, "construct", "spline isn't initialized");
   }
-  if (this->coeffs_computed) {
-    // Coefficients given by the caller must exist before anything may read them.
+  if (this->coeffs_supplied) {
+    // Coefficients given by the caller must exist before anything may read
+    // them; they are never recomputed.
     if (this->coeffs == nullptr) {
       throw velora::qrx::invalid_argument(error_domain, "construct", "coefficients were not set");
     }
     std::lock_guard<std::mutex> lock(this->mutex);
     return construct_event;
   }
+  std::lock_guard<std::mutex> order(this->construct_order);
+  this->check_boundary_kinds();
   this->coeffs_size("construct");
-  std::int32_t* flags = nullptr;
+  std::shared_ptr<std::int32_t> flags;
   if (checks_periodic_values()) {
-    flags = periodic_flags_.acquire(this->queue, this->ny);
-    if (flags == nullptr) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
+    flags = make_host_flags(this->queue, this->ny + 1);
+    if (!flags) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
   }
-  sycl::event event;
-  try {
-    event = dispatch_construct<FpType, SplineType>(this->queue, this->nx, this->ny, this->partitions,
-                                                   this->functions, this->coeffs, dependencies, this->coeff_hint,
-                                                   this->func_hint, this->part_hint, this->internal_conditions,
-                                                   this->ic_type, this->bc_values, this->bc_type, flags);
-  } catch (...) {
-    if (flags != nullptr) periodic_flags_.release_after(flags, this->queue, sycl::event{});
-    throw;
-  }
+  sycl::event event = dispatch_construct<FpType, SplineType>(
+      this->queue, this->nx, this->ny, this->partitions, this->functions, this->coeffs,
+      this->after_latest_construction(dependencies),
+      this->coeff_hint, this->func_hint, this->part_hint, this->internal_conditions, this->ic_type, this->bc_values,
+      this->bc_type, flags.get());
   // Marked computed before the check is submitted, so that a refusal by the
   // check, which may run at once, is what stays.
   std::uint64_t generation = 0;
+  std::shared_ptr<std::int32_t> replaced;  // let go after the lock
   {
     std::lock_guard<std::mutex> lock(this->mutex);
     generation = ++constructs_;
     this->coeffs_computed = true;
+    replaced = std::exchange(latest_outcome_.flags, flags);
+    latest_outcome_.decided.reset();
   }
-  if (flags != nullptr) event = refuse_unequal_ends(event, flags, generation);
+  if (flags) {
+    event = refuse_unequal_ends(event, flags.get(), generation);
+    kept_.keep(flags, event);
+    std::lock_guard<std::mutex> lock(this->mutex);
+    if (latest_outcome_.flags == flags) latest_outcome_.decided = event;
+  }
+  this->latest_construction = event;
   return this->record(construct_event, event);
 }
 
@@ -80,19 +89,28 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::refuse_unequal_ends
                                                                                 std::uint64_t generation) {
   const std::int64_t ny = this->ny;
   // The spline outlives this work: its destructor waits for every event
-  // handed out.
-  const sycl::event checked = submit_host_task(this->queue, {kernels}, [this, flags, ny, generation] {
+  // handed out. The flags are kept until the work has completed.
+  return submit_host_task(this->queue, {kernels}, [this, flags, ny, generation] {
     for (std::int64_t j = 0; j < ny; ++j) {
       if (flags[j] == 0) continue;
       {
         std::lock_guard<std::mutex> lock(this->mutex);
         if (constructs_ == generation) this->coeffs_computed = false;
       }
+      flags[ny] = 1;
       throw periodic_mismatch();
     }
   });
-  periodic_flags_.release_after(flags, this->queue, checked);
-  return checked;
+}
+
+template <typename FpType, typename SplineType>
+std::shared_ptr<std::int32_t> spline_impl<FpType, SplineType, 1, gpu_backend>::open_outcome_flags() const {
+  const outcome& o = latest_outcome_;
+  if (!o.flags) return nullptr;
+  // Not yet submitted by its construct, or submitted and still running.
+  const bool open = !o.decided || o.decided->template get_info<sycl::info::event::command_execution_status>() !=
+                                      sycl::info::event_command_status::complete;
+  return open ? o.flags : nullptr;
 }
 
 template <typename FpType, typename SplineType>
@@ -100,7 +118,14 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
     sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results, std::bitset<32> der_mask,
     const std::vector<sycl::event>& dependencies, interpolate_hint ih, site_hint sh) {
   auto refuse = [](const char* reason) { return velora::qrx::computation_error(error_domain, "interpolate", reason); };
-  if (!this->coeffs_computed) throw refuse("coefficients were not computed");
+  std::shared_ptr<std::int32_t> flags;
+  {
+    // A construction whose check has completed has set coeffs_computed as it
+    // decided; one still open is decided by the work itself.
+    std::lock_guard<std::mutex> lock(this->mutex);
+    if (!this->coeffs_computed) throw refuse("coefficients were not computed");
+    flags = open_outcome_flags();
+  }
   // Coefficients given by the caller: the partition and the coefficient
   // array must exist before a kernel reads them.
   if (!this->is_initialized()) throw refuse("spline isn't initialized");
@@ -113,11 +138,18 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
   this->coeffs_size("interpolate");
   this->check_results_size(nsites, ders.count);
 
-  sycl::event event;
-  if (this->coeff_hint == static_cast<std::int64_t>(coefficient_hint::row_major)) {
-    event = dispatch_interpolate<FpType, typename spline_kind<SplineType>::evaluated_as>(
-        queue, this->nx, this->ny, this->partitions, this->coeffs, sites, nsites, results, ders.count,
-        ders.flags, dependencies, this->part_hint, static_cast<std::int64_t>(sh), static_cast<std::int64_t>(ih));
+  const std::int32_t* refused = flags ? flags.get() + this->ny : nullptr;
+  sycl::event event = dispatch_interpolate<FpType, typename spline_kind<SplineType>::evaluated_as>(
+      queue, this->nx, this->ny, this->partitions, this->coeffs, sites, nsites, results, ders.count, ders.flags,
+      dependencies, this->part_hint, static_cast<std::int64_t>(sh), static_cast<std::int64_t>(ih), refused);
+  if (refused != nullptr) {
+    // Reported once per evaluation, after kernels that wrote nothing.
+    event = submit_host_task(queue, {event}, [refused] {
+      if (*refused != 0) {
+        throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not computed");
+      }
+    });
+    kept_.keep(flags, event);
   }
   return this->record(construct_event, event);
 }

@@ -2,13 +2,15 @@
 
 #include <bitset>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include <sycl/sycl.hpp>
 
 #include "data_fitting/hints.hpp"
 #include "data_fitting/spline_types.hpp"
-#include "detail/gpu/backend/host_flag_arrays.hpp"
+#include "detail/gpu/backend/kept_until_complete.hpp"
 #include "detail/spline_base/spline_base.hpp"
 #include "detail/spline_base/spline_impl.hpp"
 #include "detail/spline_base/spline_kind.hpp"
@@ -23,35 +25,52 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
  public:
   spline_impl(const sycl::queue& queue, std::int64_t ny, bool is_coeff_computed);
 
-  // Waits for the latest operation (delivering its asynchronous errors to
-  // the queue's handler) and for every other one still running.
+  // Waits for every operation still running; asynchronous errors stay with
+  // the queue.
   ~spline_impl() override;
 
-  // Computes the coefficients on the first successful call; later calls
-  // return the stored event without new work.
+  // Computes the coefficients from what is recorded now, on every call.
+  // Coefficients the caller supplied are never written: construct then
+  // submits nothing and returns the latest event.
   sycl::event construct(const std::vector<sycl::event>& dependencies) override;
 
   // Evaluates on `queue` after `dependencies` (not after construct_event:
   // the caller orders the two). Refuses an unconstructed spline, a missing
   // partition or coefficient array, an empty mask and a result array size
-  // that overflows, in that order. Several threads may evaluate at once.
+  // that overflows, in that order. While the latest construction's own check
+  // may still refuse it, the kernels read its outcome and write nothing when
+  // it did, and host work after them reports "coefficients were not
+  // computed". Several threads may evaluate at once.
   sycl::event interpolate(sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results,
                           std::bitset<32> der_mask, const std::vector<sycl::event>& dependencies,
                           interpolate_hint ih, site_hint sh) override;
 
-  // The event of the latest construct that did work or the latest interpolate.
+  // The event of the latest construct or interpolate.
   sycl::event construct_event;
 
  private:
+  // What the latest construction's own work decides after its submission:
+  // whether a periodic spline's functions end where they start. flags[j] is
+  // set by the kernels for function j; flags[ny], set by the check once it
+  // refuses, is what evaluations read. No flags: nothing left to decide.
+  struct outcome {
+    std::shared_ptr<std::int32_t> flags;
+    std::optional<sycl::event> decided;  // the check, once submitted
+  };
+
   // Whether construct must refuse, after its kernels, functions whose end
   // values differ: periodic natural and Hyman splines.
   bool checks_periodic_values() const;
   // Follows the kernels of construct number `generation` with host work that
   // refuses them when a function's end values differ (the coefficients stay
-  // uncomputed) and frees the flags.
+  // uncomputed and flags[ny] is set).
   sycl::event refuse_unequal_ends(const sycl::event& kernels, std::int32_t* flags, std::uint64_t generation);
+  // The refusal flag evaluations must read, or null when the latest
+  // construction's outcome is known; called with the spline's mutex held.
+  std::shared_ptr<std::int32_t> open_outcome_flags() const;
 
-  host_flag_arrays periodic_flags_;
+  kept_until_complete kept_;
+  outcome latest_outcome_;        // guarded by the spline's mutex
   std::uint64_t constructs_ = 0;  // guarded by the spline's mutex
 };
 

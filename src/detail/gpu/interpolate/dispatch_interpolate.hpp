@@ -17,6 +17,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // that order), a negative nsites, or null sites / results when there is work,
 // and sycl::exception (errc::nd_range) for 2^31 work-items or more.
 // nsites = 0 submits a command group without work and writes nothing.
+// With `refused` (host memory the kernels read when they run) non-zero, the
+// kernels write nothing.
 // Defined for float and double, linear_spline::default_type and
 // cubic_spline::hermite.
 template <typename FpType, typename SplineType>
@@ -24,6 +26,7 @@ sycl::event dispatch_interpolate(sycl::queue& queue, std::int64_t nx, std::int64
                                  FpType** coeffs, FpType* sites, std::int64_t nsites, FpType* results,
                                  std::int32_t der_count, const std::int32_t* der_indicators,
                                  const std::vector<sycl::event>& dependencies, std::int64_t part_hint,
-                                 std::int64_t site_hint, std::int64_t interp_hint);
+                                 std::int64_t site_hint, std::int64_t interp_hint,
+                                 const std::int32_t* refused = nullptr);
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

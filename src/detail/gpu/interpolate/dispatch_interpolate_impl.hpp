@@ -45,7 +45,8 @@ sycl::event dispatch_interpolate(sycl::queue& queue, std::int64_t nx, std::int64
                                  FpType** coeffs, FpType* sites, std::int64_t nsites, FpType* results,
                                  std::int32_t der_count, const std::int32_t* der_indicators,
                                  const std::vector<sycl::event>& dependencies, std::int64_t part_hint,
-                                 std::int64_t site_hint_value, std::int64_t interp_hint) {
+                                 std::int64_t site_hint_value, std::int64_t interp_hint,
+                                 const std::int32_t* refused) {
   check_interpolate_arguments(part_hint, site_hint_value, interp_hint, nsites, ny, sites, results);
   const sycl::range<1> range = checked_launch_range(nsites, ny);
   if (range.size() == 0) {
@@ -54,7 +55,7 @@ sycl::event dispatch_interpolate(sycl::queue& queue, std::int64_t nx, std::int64
   }
 
   constexpr int orders = spline_orders<SplineType>;
-  interpolate_args<FpType, orders> args{nsites, sites, nx, partitions, ny, coeffs, results, der_count, {}};
+  interpolate_args<FpType, orders> args{nsites, sites, nx, partitions, ny, coeffs, results, der_count, {}, refused};
   set_derivative_flags(args, der_count, der_indicators);
 
   constexpr auto row_major = coefficient_hint::row_major;

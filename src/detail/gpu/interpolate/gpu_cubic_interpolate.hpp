@@ -30,6 +30,7 @@ struct derivative_factors {
 // do not exist and are never written.
 template <interpolate_hint IH, site_hint SH, partition_hint PH, typename FpType>
 void cubic_interpolate_at(const interpolate_args<FpType, 4>& a, const derivative_factors<FpType>& m, std::int64_t k) {
+  if (construction_refused(a)) return;
   const function_and_site item(k, a.nsites);
   const std::int64_t f = item.f;
   const std::int64_t s = item.s;

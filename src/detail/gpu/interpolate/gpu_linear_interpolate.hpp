@@ -21,6 +21,7 @@ class linear_interpolate_kernel;
 // exist and are never written.
 template <interpolate_hint IH, site_hint SH, partition_hint PH, typename FpType>
 void linear_interpolate_at(const interpolate_args<FpType, 2>& a, std::int64_t k) {
+  if (construction_refused(a)) return;
   const function_and_site item(k, a.nsites);
   const std::int64_t f = item.f;
   const std::int64_t s = item.s;

@@ -8,6 +8,9 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // pointers only. Orders is the number of derivative orders the spline kind
 // has (2 linear, 4 cubic); order d is computed and stored when der_flags[d]
 // is set. coeffs is the spline's pointer cell, read when the kernel runs.
+// refused, when not null, is the outcome of a construction whose own check
+// had not finished when the evaluation was submitted: a work-item writes
+// nothing when it reads non-zero there.
 template <typename FpType, int Orders>
 struct interpolate_args {
   std::int64_t nsites;
@@ -19,7 +22,14 @@ struct interpolate_args {
   FpType* results;
   std::int32_t der_count;
   bool der_flags[Orders];
+  const std::int32_t* refused;
 };
+
+// Whether the construction the evaluation follows was refused by its own work.
+template <typename FpType, int Orders>
+bool construction_refused(const interpolate_args<FpType, Orders>& a) {
+  return a.refused != nullptr && *a.refused != 0;
+}
 
 // Function f = k / nsites and site s = k % nsites of work-item k. Launches
 // stay below 2^31 work-items, so 32-bit division is exact, and it costs far
