@@ -384,6 +384,43 @@ TYPED_TEST(KernelNumerics, ExtremeUniformPartitionsKeepTheSearchContract) {
   df::df_delete_task(&task);
 }
 
+// Sites exactly on the interior breakpoints of listed partitions, and just
+// below them, in random order (so the search index and the in-bucket count
+// decide, not a walk): a site on breakpoint i has i + 1 breakpoints at or
+// left of it, the one below has i. Breakpoints crowd towards the left end
+// (x = t^p), so the fullest bucket holds from one to dozens of them and
+// every candidate count the search has is used.
+TYPED_TEST(KernelNumerics, SitesOnListedBreakpointsGetTheirSearchIndices) {
+  using T = TypeParam;
+  std::mt19937 rng(5);
+  for (double crowding : {1.0, 1.5, 2.0})
+  for (std::int64_t nx : {3, 17, 100, 1000, 4097}) {
+    spline_case<T> s(nx, 1, 1, 16, waves<T>);
+    for (std::int64_t i = 1; i + 1 < nx; ++i) s.x[i] = T(std::pow(double(i) / double(nx - 1), crowding));
+    s.x[0] = T(0);
+    s.x[nx - 1] = T(1);
+    s.partition = s.x;
+    ASSERT_EQ(s.construct(2), 0);
+    std::vector<std::pair<T, std::int64_t>> expected;
+    for (std::int64_t i = 1; i < nx - 1; ++i) {
+      expected.emplace_back(s.x[i], i + 1);
+      expected.emplace_back(std::nextafter(s.x[i], T(-10)), i);
+    }
+    std::shuffle(expected.begin(), expected.end(), rng);
+    std::vector<T> sites;
+    for (const auto& e : expected) sites.push_back(e.first);
+    const auto n = static_cast<std::int64_t>(sites.size());
+    std::vector<std::int64_t> cells(sites.size(), -1);
+    ASSERT_EQ(df::df_interpolate_1d<T>(s.task, 2, 1, n, sites.data(), 1, 0, nullptr, 0, nullptr, 16, cells.data()), 0);
+    int failures = 0;
+    for (std::int64_t k = 0; k < n; ++k) {
+      if (cells[k] != expected[k].second && ++failures <= 10)
+        ADD_FAILURE() << "nx " << nx << " crowding " << crowding << " site " << sites[k] << ": index "
+                      << expected[k].second << " expected, got " << cells[k];
+    }
+  }
+}
+
 using test_support::uniform_breakpoint_site;
 
 // On every interior breakpoint of partitions of many sizes and ranges (cells of at
