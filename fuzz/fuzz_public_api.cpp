@@ -19,7 +19,10 @@
 //   CPU nor GPU, a partition the coefficient array is too small for), and
 //   get_required_coeffs_size returns (nx - 1)*ny*m when it returns;
 // - interpolate leaves the result slots of orders not asked for, or beyond
-//   the spline's, untouched.
+//   the spline's, untouched;
+// - coefficients the caller supplies are never written, even with function
+//   values recorded and construct called again after new conditions or
+//   values changed in place.
 
 #include <algorithm>
 #include <bitset>
@@ -138,7 +141,7 @@ class typed_slot final : public spline_slot {
   }
 
   void step(fuzz_input& in) override {
-    switch (in.pick(cubic ? 12 : 10)) {
+    switch (in.pick(cubic ? 13 : 11)) {
       case 0: set_partitions(in); break;
       case 1: set_function_values(in); break;
       case 2: set_coefficients(in); break;
@@ -149,7 +152,8 @@ class typed_slot final : public spline_slot {
       case 7:
       case 8:
       case 9: interpolate(in); break;
-      case 10: set_internal_conditions(in); break;
+      case 10: change_values(in); break;
+      case 11: set_internal_conditions(in); break;
       default: set_boundary_conditions(in); break;
     }
   }
@@ -197,6 +201,17 @@ class typed_slot final : public spline_slot {
     for (std::int64_t i = 0; data != nullptr && i < n; ++i) data[i] = in.value<T>();
     spline_->set_function_values(data, static_cast<df::function_hint>(in.hint(function_hints)));
     functions_nx_ = nx;
+    functions_ = data;
+    functions_n_ = n;
+  }
+
+  // New values in the recorded array, once no work reads it, for the next
+  // construct to take.
+  void change_values(fuzz_input& in) {
+    if (functions_ == nullptr || functions_n_ <= 0) return;
+    sycl::event::wait(events_);
+    const std::int64_t changes = in.in_range(1, 4);
+    for (std::int64_t c = 0; c < changes; ++c) functions_[in.in_range(0, functions_n_ - 1)] = in.value<T>();
   }
 
   void set_coefficients(fuzz_input& in) {
@@ -207,6 +222,16 @@ class typed_slot final : public spline_slot {
     const std::int64_t hint = in.pick(8) == 0 ? in.hint(interpolate_hints) : 16;
     spline_->set_coefficients(data, static_cast<df::coefficient_hint>(hint));
     coeffs_nx_ = nx;
+    if (supplied_ && data != nullptr && n > 0) {
+      // Coefficients the caller supplies are never written, whatever else is
+      // recorded and however often construct runs.
+      std::vector<T> given(data, data + n);
+      checks_.push_back([data, given] {
+        if (std::memcmp(data, given.data(), given.size() * sizeof(T)) != 0) {
+          fail("the library wrote coefficients the caller supplied");
+        }
+      });
+    }
   }
 
   void set_internal_conditions(fuzz_input& in) {
@@ -312,6 +337,8 @@ class typed_slot final : public spline_slot {
   std::int64_t functions_nx_ = -1;
   std::int64_t coeffs_nx_ = -1;
   std::int64_t ic_nx_ = -1;
+  T* functions_ = nullptr;  // the recorded function values and their count
+  std::int64_t functions_n_ = 0;
   std::vector<sycl::event> events_;  // of every construct and interpolate
   std::vector<sycl::event> latest_construct_;
 };
