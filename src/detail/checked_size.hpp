@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "data_fitting/exceptions.hpp"
-#include "detail/spline_base/error_domain.hpp"
+#include "detail/error_domain.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 

@@ -1,7 +1,7 @@
 #include "data_fitting/interpolate.hpp"
 
 #include "data_fitting/export.hpp"
-#include "detail/spline_base/spline_kind.hpp"
+#include "detail/spline_kind.hpp"
 #include "spline/spline_access.hpp"
 
 namespace velora::qrx::experimental::data_fitting {

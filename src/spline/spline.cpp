@@ -6,10 +6,10 @@
 #include "detail/cpu_impl/cpu_spline_impl.hpp"
 #include "detail/gpu/backend/gpu_spline_impl.hpp"
 #include "detail/quiet_queue_release.hpp"
-#include "detail/spline_base/error_domain.hpp"
+#include "detail/error_domain.hpp"
 #include "detail/spline_base/pointer_cell.hpp"
 #include "detail/spline_base/spline_base.hpp"
-#include "detail/spline_base/spline_kind.hpp"
+#include "detail/spline_kind.hpp"
 
 namespace velora::qrx::experimental::data_fitting {
 namespace {
@@ -62,7 +62,7 @@ spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::
     FpType* data, std::int64_t nx, partition_hint hint) {
   if (nx < 3) throw invalid_argument(detail::error_domain, "set_partitions", "nx <= 2");
   if (data == nullptr) throw invalid_argument(detail::error_domain, "set_partitions", "data is nullptr");
-  impl_->record_partition(data, nx, static_cast<std::int64_t>(hint));
+  impl_->record_partition(data, nx, hint);
   return *this;
 }
 
@@ -72,12 +72,12 @@ template <typename FpType, typename SplineType, int Dimensions>
 spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::set_function_values(
     FpType* data, function_hint hint) {
   if (data == nullptr) throw invalid_argument(detail::error_domain, "set_function_values", "data is nullptr");
-  if (impl_->functions_set_count != 0) {
+  detail::spline_description<FpType>& d = impl_->recorded;
+  if (d.has_function_values()) {
     throw invalid_argument(detail::error_domain, "set_function_values", "functions were already set");
   }
-  impl_->functions = detail::make_pointer_cell(impl_->queue, data, "set_function_values");
-  impl_->func_hint = static_cast<std::int64_t>(hint);
-  impl_->functions_set_count = impl_->ny;
+  d.function_values = detail::make_pointer_cell(impl_->queue, data, "set_function_values");
+  d.function_layout = hint;
   return *this;
 }
 
@@ -88,16 +88,16 @@ spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::
   if (hint != coefficient_hint::row_major) {
     throw invalid_argument(detail::error_domain, "set_coefficients", "CoeffHint should be row_major");
   }
-  if (impl_->coeffs_set_count != 0) {
+  detail::spline_description<FpType>& d = impl_->recorded;
+  if (d.has_coefficients()) {
     throw invalid_argument(detail::error_domain, "set_coefficients", "coefficients were already set");
   }
   // The array holds what the recorded partition needs; a size that does not
   // fit in 64 bits describes no array.
-  const std::int64_t capacity = impl_->partitions_set ? impl_->coeffs_size("set_coefficients") : -1;
-  impl_->coeffs = detail::make_pointer_cell(impl_->queue, data, "set_coefficients");
-  impl_->coeff_hint = static_cast<std::int64_t>(coefficient_hint::row_major);
-  impl_->coeffs_set_count = impl_->ny;
-  impl_->coeffs_capacity = capacity;
+  const std::int64_t capacity = d.has_partition() ? impl_->coeffs_size("set_coefficients") : -1;
+  d.coefficients = detail::make_pointer_cell(impl_->queue, data, "set_coefficients");
+  d.coefficient_layout = hint;
+  d.coefficient_capacity = capacity;
   return *this;
 }
 
@@ -105,19 +105,20 @@ template <typename FpType, typename SplineType, int Dimensions>
 spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::record_internal_conditions(
     FpType* data) {
   if (data == nullptr) throw invalid_argument(detail::error_domain, "set_internal_conditions", "data is nullptr");
-  impl_->internal_conditions = data;
-  impl_->ic_type = 1;
-  impl_->internal_conditions_set = true;
+  detail::spline_description<FpType>& d = impl_->recorded;
+  d.internal_conditions = data;
+  d.internal_type = detail::internal_conditions_type::first_derivatives;
   return *this;
 }
 
 template <typename FpType, typename SplineType, int Dimensions>
 spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::record_boundary_condition(
     bc_type kind, FpType value) {
-  impl_->bc_type |= static_cast<std::int64_t>(kind);
+  detail::spline_description<FpType>& d = impl_->recorded;
+  d.boundary = detail::with_kind(d.boundary, kind);
   const bool right_end = kind == bc_type::first_right_der || kind == bc_type::second_right_der;
-  impl_->bc_values[right_end ? 1 : 0] = value;
-  impl_->bc_set = true;
+  (right_end ? d.right_value : d.left_value) = value;
+  d.boundary_recorded = true;
   return *this;
 }
 
@@ -128,7 +129,7 @@ bool spline<FpType, SplineType, Dimensions>::is_initialized() const {
 
 template <typename FpType, typename SplineType, int Dimensions>
 std::int64_t spline<FpType, SplineType, Dimensions>::get_required_coeffs_size() const {
-  if (!impl_->partitions_set) {
+  if (!impl_->recorded.has_partition()) {
     throw velora::qrx::computation_error(detail::error_domain, "get_required_coeffs_size",
                                          "partitions were not set");
   }

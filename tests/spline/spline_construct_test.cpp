@@ -124,8 +124,22 @@ TYPED_TEST(ConstructTest, DispatcherTreatsBothInternalConditionTypesAlikeAndRefu
   usm_array<T*> values(q, {y.get()}), cell0(q, {c0.get()}), cell1(q, {c1.get()});
   T bc_values[] = {0.5, -0.5};
   auto run = [&](T** cell, std::int64_t ph, std::int64_t fh, std::int64_t ch, std::int64_t ic_type, std::int64_t bc) {
-    return df::detail::dispatch_construct<T, typename TestFixture::S>(q, 5, 1, x.get(), values.get(), cell, {}, ch, fh,
-                                                                      ph, ic.get(), ic_type, bc_values, bc);
+    namespace detail = df::detail;
+    detail::spline_description<T> d;
+    d.ny = 1;
+    d.partition = x.get();
+    d.nx = 5;
+    d.partition_layout = df::partition_hint(ph);
+    d.function_values = values.get();
+    d.function_layout = df::function_hint(fh);
+    d.coefficients = cell;
+    d.coefficient_layout = df::coefficient_hint(ch);
+    d.internal_conditions = ic.get();
+    d.internal_type = detail::internal_conditions_type(ic_type);
+    d.boundary = detail::boundary_sum(bc);
+    d.left_value = bc_values[0];
+    d.right_value = bc_values[1];
+    return detail::dispatch_construct<T, typename TestFixture::S>(q, d, {});
   };
   const struct {
     std::int64_t ph, fh, ch, ic_type, bc;

@@ -5,61 +5,17 @@
 
 #include "data_fitting/exceptions.hpp"
 #include "detail/cpu_impl/df_frontend.hpp"
-#include "detail/host_task.hpp"
 #include "detail/cpu_impl/status_exceptions.hpp"
 #include "detail/cpu_impl/task_record_fields.hpp"
-#include "detail/spline_base/derivative_indicators.hpp"
-#include "detail/spline_base/error_domain.hpp"
+#include "detail/derivative_indicators.hpp"
+#include "detail/error_domain.hpp"
+#include "detail/host_task.hpp"
+#include "detail/spline_description.hpp"
+#include "qrx_df_kernels/df_kernels.h"
 
 namespace velora::qrx::experimental::data_fitting::detail {
-namespace {
-
-constexpr std::int64_t attribute_ny = 16;
-constexpr std::int64_t row_major_hint = 16;
-
-// What a kernel-library task is made from, taken from the spline's state on
-// the calling thread when the work is submitted.
-template <typename FpType>
-struct task_recipe {
-  std::int64_t nx, ny;
-  FpType* partitions;
-  std::int64_t part_hint;
-  FpType* functions;  // null: the coefficients are given, nothing is computed
-  std::int64_t func_hint;
-  FpType* coeffs;
-  std::int64_t coeff_hint;
-  std::int64_t bc_type;
-  FpType bc_values[2];
-  std::int64_t ic_type;
-  FpType* internal_conditions;
-  // construct's task carries the recorded hint and conditions; the task an
-  // evaluation makes for supplied coefficients takes hint 16 and none.
-  bool for_construct;
-};
-
-template <typename FpType, typename SplineType>
-task_recipe<FpType> recipe_of(const spline_base<FpType, SplineType, 1>& s, bool for_construct) {
-  task_recipe<FpType> r{};
-  r.nx = s.nx;
-  r.ny = s.ny;
-  r.partitions = s.partitions;
-  r.part_hint = s.part_hint;
-  r.functions = for_construct && s.functions != nullptr ? s.functions[0] : nullptr;
-  r.func_hint = for_construct ? s.func_hint : row_major_hint;
-  r.coeffs = s.coeffs[0];
-  r.coeff_hint = s.coeff_hint;
-  r.bc_type = for_construct ? s.bc_type : 0;
-  r.bc_values[0] = s.bc_values[0];
-  r.bc_values[1] = s.bc_values[1];
-  r.ic_type = for_construct ? s.ic_type : 0;
-  r.internal_conditions = for_construct ? s.internal_conditions : nullptr;
-  r.for_construct = for_construct;
-  return r;
-}
-
-}  // namespace
-
-// One kernel-library task and what it is made from. The task is made once,
+// One kernel-library task and the description it is made from, copied when
+// the work was submitted. The task is made once,
 // under the holder's lock, by construct's host work or, for coefficients
 // the caller supplied, by whichever evaluation needs it first; once ready it
 // is only read, by any number of evaluations at once. The holder deletes
@@ -67,7 +23,10 @@ task_recipe<FpType> recipe_of(const spline_base<FpType, SplineType, 1>& s, bool 
 template <typename FpType, typename SplineType>
 class kernel_task {
  public:
-  explicit kernel_task(const task_recipe<FpType>& recipe) : recipe_(recipe) {}
+  // for_construct: the task computes coefficients from the recorded values
+  // and conditions; otherwise it only evaluates supplied coefficients.
+  kernel_task(const spline_description<FpType>& spline, bool for_construct)
+      : spline_(spline), for_construct_(for_construct) {}
   kernel_task(const kernel_task&) = delete;
   kernel_task& operator=(const kernel_task&) = delete;
   ~kernel_task() { release(); }
@@ -78,7 +37,7 @@ class kernel_task {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ready_.load(std::memory_order_relaxed)) return;  // an evaluation made it for the supplied coefficients
     make(created);
-    if (recipe_.functions != nullptr) throw_on_failure(df_construct_1d<FpType>(task_, 0, 0));
+    throw_on_failure(df_construct_1d<FpType>(task_, 0, 0));
     ready_.store(true, std::memory_order_release);
   }
 
@@ -86,7 +45,7 @@ class kernel_task {
   // when coefficients are computed here and that has not (yet) succeeded.
   task_record* for_evaluation(std::atomic<bool>& created) {
     if (ready_.load(std::memory_order_acquire)) return task_;
-    if (recipe_.functions != nullptr) return nullptr;
+    if (for_construct_) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
     if (!ready_.load(std::memory_order_relaxed)) {
       make(created);
@@ -107,24 +66,34 @@ class kernel_task {
  private:
   void make(std::atomic<bool>& created) {
     using kind = spline_kind<SplineType>;
-    const task_recipe<FpType>& r = recipe_;
+    const spline_description<FpType>& d = spline_;
     if (task_ != nullptr) {  // left by an attempt that failed
       df_delete_task(&task_);
       task_ = nullptr;
     }
-    const bool with_values = r.functions != nullptr;
-    throw_on_failure(df_new_task_1d<FpType>(&task_, r.nx, r.partitions, r.part_hint, with_values ? r.ny : 0,
-                                            r.functions, r.func_hint));
+    const auto partition_hint_value = static_cast<std::int64_t>(d.partition_layout);
+    if (for_construct_) {
+      throw_on_failure(df_new_task_1d<FpType>(&task_, d.nx, d.partition, partition_hint_value, d.ny,
+                                              *d.function_values, static_cast<std::int64_t>(d.function_layout)));
+    } else {
+      throw_on_failure(df_new_task_1d<FpType>(&task_, d.nx, d.partition, partition_hint_value, 0, nullptr,
+                                              QRX_DF_FUNCTIONS_ROW_MAJOR));
+    }
     created = true;
-    if (!with_values) throw_on_failure(df_edit_val(task_, attribute_ny, r.ny));
-    // The kernels read the boundary values through this pointer only during the call.
-    FpType bc_values[2] = {r.bc_values[0], r.bc_values[1]};
-    throw_on_failure(df_edit_pp_spline_1d<FpType>(task_, kind::cpu_order, kind::cpu_type, r.bc_type,
-                                                  r.for_construct ? bc_values : nullptr, r.ic_type,
-                                                  r.internal_conditions, r.coeffs, r.coeff_hint));
+    if (!for_construct_) throw_on_failure(df_edit_val(task_, QRX_DF_ATTR_NY, d.ny));
+    // The kernels read the boundary values through this pointer only during
+    // the call. The task an evaluation makes for supplied coefficients takes
+    // no conditions.
+    FpType bc_values[2] = {d.left_value, d.right_value};
+    throw_on_failure(df_edit_pp_spline_1d<FpType>(
+        task_, kind::cpu_order, kind::cpu_type, for_construct_ ? static_cast<std::int64_t>(d.boundary) : 0,
+        for_construct_ ? bc_values : nullptr, for_construct_ ? static_cast<std::int64_t>(d.internal_type) : 0,
+        for_construct_ ? d.internal_conditions : nullptr, *d.coefficients,
+        static_cast<std::int64_t>(d.coefficient_layout)));
   }
 
-  const task_recipe<FpType> recipe_;
+  const spline_description<FpType> spline_;
+  const bool for_construct_;
   std::mutex mutex_;
   std::atomic<bool> ready_{false};
   task_record* task_ = nullptr;
@@ -142,7 +111,7 @@ spline_impl<FpType, SplineType, 1, cpu_backend>::~spline_impl() {
   // the queue. Earlier tasks went with the last work holding them. Anything
   // thrown here ends the program (the destructor is noexcept).
   std::vector<sycl::event> after = this->pending.snapshot();
-  after.push_back(construct_event);
+  after.push_back(this->latest());
   std::shared_ptr<task_holder> task;
   {
     std::lock_guard<std::mutex> lock(this->mutex);
@@ -159,19 +128,18 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::construct(
   if (!this->is_initialized()) {
     throw velora::qrx::invalid_argument(error_domain, "construct", "spline isn't initialized");
   }
-  if (this->coeffs == nullptr) {
+  if (!this->recorded.has_coefficients()) {
     throw velora::qrx::invalid_argument(error_domain, "construct", "coefficients were not set");
   }
-  if (this->coeffs_supplied) {
+  if (this->recorded.coefficients_supplied) {
     // Coefficients given by the caller are never recomputed: their task is
     // made by the first evaluation.
-    std::lock_guard<std::mutex> lock(this->mutex);
-    return construct_event;
+    return this->latest();
   }
   std::lock_guard<std::mutex> order(this->construct_order);
   this->check_boundary_kinds();
   this->coeffs_size("construct");
-  auto task = std::make_shared<task_holder>(recipe_of(*this, true));
+  auto task = std::make_shared<task_holder>(this->recorded, true);
   std::shared_ptr<task_holder> replaced;  // stays with the work still holding it
   {
     std::lock_guard<std::mutex> lock(this->mutex);
@@ -182,7 +150,7 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::construct(
     mark_computed(task);
   });
   this->latest_construction = event;
-  return this->record(construct_event, event);
+  return this->record(event);
 }
 
 template <typename FpType, typename SplineType>
@@ -205,7 +173,7 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
   if (!this->is_initialized()) {
     throw velora::qrx::computation_error(error_domain, "interpolate", "spline isn't initialized");
   }
-  if (this->coeffs == nullptr) {
+  if (!this->recorded.has_coefficients()) {
     throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not set");
   }
   this->coeffs_size("interpolate");
@@ -216,7 +184,9 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
   std::shared_ptr<task_holder> task;
   {
     std::lock_guard<std::mutex> lock(this->mutex);
-    if (task_ == nullptr && this->coeffs_supplied) task_ = std::make_shared<task_holder>(recipe_of(*this, false));
+    if (task_ == nullptr && this->recorded.coefficients_supplied) {
+      task_ = std::make_shared<task_holder>(this->recorded, false);
+    }
     task = task_;
   }
   const auto ih_value = static_cast<std::int64_t>(ih);
@@ -231,10 +201,10 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
     if (ders.count == 0) {
       throw velora::qrx::invalid_argument(error_domain, "interpolate", "all indicators are set to 0");
     }
-    throw_on_failure(df_interpolate_1d<FpType>(record, 1, 1, nsites, sites, sh_value, ders.count, ders.flags, 0,
-                                               results, ih_value, nullptr));
+    throw_on_failure(df_interpolate_1d<FpType>(record, QRX_DF_INTERP_VALUES, QRX_DF_METHOD_STANDARD, nsites, sites,
+                                               sh_value, ders.count, ders.flags, 0, results, ih_value, nullptr));
   });
-  return this->record(construct_event, event);
+  return this->record(event);
 }
 
 #define QRX_DF_INSTANTIATE_IMPL(T, S) template class spline_impl<T, S, 1, cpu_backend>;

@@ -12,7 +12,7 @@
 #include "data_fitting/spline_types.hpp"
 #include "detail/spline_base/spline_base.hpp"
 #include "detail/spline_base/spline_impl.hpp"
-#include "detail/spline_base/spline_kind.hpp"
+#include "detail/spline_kind.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
@@ -46,8 +46,6 @@ class spline_impl<FpType, SplineType, 1, cpu_backend> final : public spline_base
                           std::bitset<32> der_mask, const std::vector<sycl::event>& dependencies,
                           interpolate_hint ih, site_hint sh) override;
 
-  // The event of the latest construct or interpolate.
-  sycl::event construct_event;
   // Set by host work once any new-task call of this spline has succeeded.
   std::atomic<bool> task_created{false};
 

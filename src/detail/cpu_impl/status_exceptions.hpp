@@ -4,7 +4,7 @@
 
 #include "data_fitting/exceptions.hpp"
 #include "detail/periodic_mismatch.hpp"
-#include "detail/spline_base/error_domain.hpp"
+#include "detail/error_domain.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 

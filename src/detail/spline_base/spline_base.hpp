@@ -15,25 +15,30 @@
 #include "data_fitting/exceptions.hpp"
 #include "data_fitting/hints.hpp"
 #include "detail/checked_size.hpp"
+#include "detail/error_domain.hpp"
+#include "detail/pending_events.hpp"
 #include "detail/quiet_queue_release.hpp"
-#include "detail/spline_base/error_domain.hpp"
-#include "detail/spline_base/pending_events.hpp"
-#include "detail/spline_base/spline_kind.hpp"
+#include "detail/spline_kind.hpp"
+#include "detail/spline_description.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
 template <typename FpType, typename SplineType, int Dimensions>
 class spline_base;
 
-// The whole state of one spline and the operations every back-end provides.
-// The public spline writes the state in its setters and calls construct and
-// interpolate; a back-end (spline_impl) turns the state into work.
+// One spline: what the caller recorded (`recorded`, written by the public
+// spline's setters), the state of its work, and the operations every
+// back-end provides. A back-end (spline_impl) turns the description into
+// work.
 template <typename FpType, typename SplineType>
 class spline_base<FpType, SplineType, 1> {
  public:
-  spline_base(const sycl::queue& queue, std::int64_t ny, bool is_coeff_computed)
-      : ny(ny), coeffs_computed(is_coeff_computed), coeffs_supplied(is_coeff_computed) {
+  using description = spline_description<FpType>;
+
+  spline_base(const sycl::queue& queue, std::int64_t ny, bool is_coeff_computed) : coeffs_computed(is_coeff_computed) {
     if (ny <= 0) throw velora::qrx::invalid_argument(error_domain, "spline", "ny <= 0");
+    recorded.ny = ny;
+    recorded.coefficients_supplied = is_coeff_computed;
     new (&this->queue) sycl::queue(queue);
   }
 
@@ -46,8 +51,8 @@ class spline_base<FpType, SplineType, 1> {
   // with the queue for the caller's next wait_and_throw.
   virtual ~spline_base() {
     pending.wait_all();
-    sycl::free(coeffs, queue);
-    sycl::free(functions, queue);
+    sycl::free(recorded.coefficients, queue);
+    sycl::free(recorded.function_values, queue);
     release_queue_quietly(queue);
   }
 
@@ -59,22 +64,23 @@ class spline_base<FpType, SplineType, 1> {
   // Whether everything construct needs has been recorded. With coefficients
   // supplied by the caller only the partition is needed.
   bool is_initialized() const {
-    if (coeffs_computed) return partitions_set;
-    const bool arrays = partitions_set && functions_set_count == ny && coeffs_set_count == ny;
+    const description& d = recorded;
+    if (coeffs_computed) return d.has_partition();
+    const bool arrays = d.has_partition() && d.has_function_values() && d.has_coefficients();
     if constexpr (spline_kind<SplineType>::needs_conditions) {
-      return arrays && internal_conditions_set && bc_set;
+      return arrays && d.has_internal_conditions() && d.boundary_recorded;
     } else {
       return arrays;
     }
   }
 
-  // Refuses, on the calling thread, an accumulated boundary-condition kind
-  // that the spline kind does not accept (linear and Hermite splines leave
-  // that to their back-ends).
+  // Refuses, on the calling thread, recorded boundary conditions that the
+  // spline kind does not accept (linear and Hermite splines leave that to
+  // their back-ends).
   void check_boundary_kinds() const {
     using kinds = typename spline_kind<SplineType>::boundary_kinds;
     if constexpr (!std::is_void_v<kinds>) {
-      if (!kinds::contains(static_cast<long long>(bc_type))) {
+      if (!kinds::contains(recorded.boundary)) {
         throw velora::qrx::invalid_argument(error_domain, "construct", "invalid boundary conditions");
       }
     }
@@ -83,7 +89,7 @@ class spline_base<FpType, SplineType, 1> {
   // Element count of the coefficient array for the recorded partition;
   // invalid_argument naming `function` when it does not fit in 64 bits.
   std::int64_t coeffs_size(const char* function) const {
-    return checked_size(function, "coefficient array size overflows", nx - 1, ny,
+    return checked_size(function, "coefficient array size overflows", recorded.nx - 1, recorded.ny,
                         spline_kind<SplineType>::coeffs_per_cell);
   }
 
@@ -91,31 +97,32 @@ class spline_base<FpType, SplineType, 1> {
   // elements that does not fit in 64 bits. A negative nsites or an empty
   // mask is left to the back-end's own refusal.
   void check_results_size(std::int64_t nsites, std::int64_t orders) const {
-    if (nsites >= 0 && orders > 0) checked_size("interpolate", "result array size overflows", nsites, ny, orders);
+    if (nsites >= 0 && orders > 0) {
+      checked_size("interpolate", "result array size overflows", nsites, recorded.ny, orders);
+    }
   }
 
   // Records a new partition. Coefficients computed for the old one become
   // stale (interpolate refuses them until the next construct); coefficients
   // the caller supplied stay in use. A partition needing more coefficients
   // than the coefficient array holds is refused, and the state stays as it was.
-  void record_partition(FpType* data, std::int64_t new_nx, std::int64_t hint) {
-    if (coeffs != nullptr) {
-      const std::optional<std::int64_t> needed =
-          size_product(new_nx - 1, ny, spline_kind<SplineType>::coeffs_per_cell);
-      if (!needed || (coeffs_capacity >= 0 && *needed > coeffs_capacity)) {
+  void record_partition(FpType* data, std::int64_t nx, partition_hint hint) {
+    description& d = recorded;
+    if (d.has_coefficients()) {
+      const std::optional<std::int64_t> needed = size_product(nx - 1, d.ny, spline_kind<SplineType>::coeffs_per_cell);
+      if (!needed || (d.coefficient_capacity >= 0 && *needed > d.coefficient_capacity)) {
         throw velora::qrx::invalid_argument(error_domain, "set_partitions",
                                             "coefficient array is too small for this partition");
       }
       // An array given before any partition holds what the first one needs.
-      if (coeffs_capacity < 0) coeffs_capacity = *needed;
+      if (d.coefficient_capacity < 0) d.coefficient_capacity = *needed;
     }
     std::shared_ptr<void> forgotten;  // released after the lock
     std::lock_guard<std::mutex> lock(mutex);
-    partitions = data;
-    nx = new_nx;
-    part_hint = hint;
-    partitions_set = true;
-    if (!coeffs_supplied) coeffs_computed = false;
+    d.partition = data;
+    d.nx = nx;
+    d.partition_layout = hint;
+    if (!d.coefficients_supplied) coeffs_computed = false;
     forgotten = forget_partition();
   }
 
@@ -130,52 +137,36 @@ class spline_base<FpType, SplineType, 1> {
     return after;
   }
 
-  // Keeps `event` until it completes and makes it the latest operation of
-  // the spline (`latest` is the back-end's construct_event); returns it.
-  sycl::event record(sycl::event& latest, const sycl::event& event) {
+  // Keeps `event` until it completes and makes it the spline's latest
+  // event; returns it.
+  sycl::event record(const sycl::event& event) {
     pending.add(event);
     std::lock_guard<std::mutex> lock(mutex);
-    latest = event;
+    latest_event = event;
     return event;
   }
 
-  // Hint fields hold the enumeration values as 64-bit integers; bc_type is
-  // the OR of every boundary-condition kind recorded.
-  std::int64_t ny;
-  FpType* partitions = nullptr;
-  std::int64_t nx = 0;
-  std::int64_t coeffs_set_count = 0;
-  std::int64_t functions_set_count = 0;
-  std::int64_t part_hint = static_cast<std::int64_t>(partition_hint::non_uniform);
-  bool partitions_set = false;
-  FpType** coeffs = nullptr;  // pointer cell
-  std::int64_t coeff_hint = 0;
-  // Written by the calling thread and, on the CPU back-end, by host work.
+  // The spline's latest event (of a construct or an interpolate).
+  sycl::event latest() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return latest_event;
+  }
+
+  // What the caller has recorded; written by the setters on the calling
+  // thread, which must not overlap with other calls on the spline.
+  description recorded;
+  // Whether the coefficients may be evaluated. Written by the calling
+  // thread and by the construction's own work.
   std::atomic<bool> coeffs_computed;
-  FpType** functions = nullptr;  // pointer cell
-  std::int64_t func_hint = static_cast<std::int64_t>(function_hint::row_major);
-  FpType* internal_conditions = nullptr;
-  std::int64_t ic_type = 0;
-  bool internal_conditions_set = false;
-  FpType bc_values[2] = {0, 0};  // left-end value, right-end value
-  std::int64_t bc_type = 0;
-  bool bc_set = false;
   // The spline's copy of the caller's queue. Held in a union so that its
   // destruction is the destructor's own step: it must hand no asynchronous
   // error to a handler (release_queue_quietly).
   union {
     sycl::queue queue;
   };
-
-  // Whether the caller supplies the coefficients (is_coeff_computed).
-  const bool coeffs_supplied;
-  // Element count of the coefficient array: the size in force when the
-  // caller gave it, or that of the first partition recorded after it; -1
-  // while no array is held.
-  std::int64_t coeffs_capacity = -1;
   // Guards what several threads evaluating the spline at once share with
-  // each other and with host work: a back-end's construct_event and what it
-  // keeps for the partition, and the step from computed to stale.
+  // each other and with host work: the latest event, what a back-end keeps
+  // for the partition, and the step from computed to stale.
   std::mutex mutex;
   // Every event handed out that may still be running.
   pending_events pending;
@@ -190,6 +181,9 @@ class spline_base<FpType, SplineType, 1> {
   // what it keeps for the old partition and hands it back, to be released
   // once the lock is gone.
   virtual std::shared_ptr<void> forget_partition() { return nullptr; }
+
+ private:
+  sycl::event latest_event;  // guarded by `mutex`
 };
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -96,6 +96,7 @@ typedef struct qrx_df_threader_block {
 #define QRX_DF_ORDER_LINEAR 2
 #define QRX_DF_ORDER_QUADRATIC 3
 #define QRX_DF_ORDER_CUBIC 4
+#define QRX_DF_LINEAR_DEFAULT 0 /* the one linear type */
 #define QRX_DF_CUBIC_DEFAULT 0
 #define QRX_DF_CUBIC_NATURAL 2
 #define QRX_DF_CUBIC_HERMITE 3

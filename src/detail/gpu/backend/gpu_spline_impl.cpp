@@ -10,9 +10,9 @@
 #include "detail/gpu/interpolate/dispatch_interpolate.hpp"
 #include "detail/host_task.hpp"
 #include "detail/periodic_mismatch.hpp"
-#include "detail/spline_base/derivative_indicators.hpp"
-#include "detail/spline_base/error_domain.hpp"
-#include "detail/spline_base/spline_kind.hpp"
+#include "detail/derivative_indicators.hpp"
+#include "detail/error_domain.hpp"
+#include "detail/spline_kind.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
@@ -34,28 +34,24 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
   if (!this->is_initialized()) {
     throw velora::qrx::invalid_argument(error_domain, "construct", "spline isn't initialized");
   }
-  if (this->coeffs_supplied) {
+  if (this->recorded.coefficients_supplied) {
     // Coefficients given by the caller must exist before anything may read
     // them; they are never recomputed.
-    if (this->coeffs == nullptr) {
+    if (!this->recorded.has_coefficients()) {
       throw velora::qrx::invalid_argument(error_domain, "construct", "coefficients were not set");
     }
-    std::lock_guard<std::mutex> lock(this->mutex);
-    return construct_event;
+    return this->latest();
   }
   std::lock_guard<std::mutex> order(this->construct_order);
   this->check_boundary_kinds();
   this->coeffs_size("construct");
   std::shared_ptr<std::int32_t> flags;
   if (checks_periodic_values()) {
-    flags = make_host_flags(this->queue, this->ny + 1);
+    flags = make_host_flags(this->queue, this->recorded.ny + 1);
     if (!flags) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
   }
   sycl::event event = dispatch_construct<FpType, SplineType>(
-      this->queue, this->nx, this->ny, this->partitions, this->functions, this->coeffs,
-      this->after_latest_construction(dependencies),
-      this->coeff_hint, this->func_hint, this->part_hint, this->internal_conditions, this->ic_type, this->bc_values,
-      this->bc_type, flags.get());
+      this->queue, this->recorded, this->after_latest_construction(dependencies), flags.get());
   // Marked computed before the check is submitted, so that a refusal by the
   // check, which may run at once, is what stays.
   std::uint64_t generation = 0;
@@ -74,20 +70,19 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
     if (latest_outcome_.flags == flags) latest_outcome_.decided = event;
   }
   this->latest_construction = event;
-  return this->record(construct_event, event);
+  return this->record(event);
 }
 
 template <typename FpType, typename SplineType>
 bool spline_impl<FpType, SplineType, 1, gpu_backend>::checks_periodic_values() const {
-  return spline_kind<SplineType>::checks_periodic_ends &&
-         this->bc_type == static_cast<std::int64_t>(bc_type::periodic);
+  return spline_kind<SplineType>::checks_periodic_ends && this->recorded.boundary == boundary_sum::periodic;
 }
 
 template <typename FpType, typename SplineType>
 sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::refuse_unequal_ends(const sycl::event& kernels,
                                                                                 std::int32_t* flags,
                                                                                 std::uint64_t generation) {
-  const std::int64_t ny = this->ny;
+  const std::int64_t ny = this->recorded.ny;
   // The spline outlives this work: its destructor waits for every event
   // handed out. The flags are kept until the work has completed.
   return submit_host_task(this->queue, {kernels}, [this, flags, ny, generation] {
@@ -129,7 +124,8 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
   // Coefficients given by the caller: the partition and the coefficient
   // array must exist before a kernel reads them.
   if (!this->is_initialized()) throw refuse("spline isn't initialized");
-  if (this->coeffs == nullptr) throw refuse("coefficients were not set");
+  const spline_description<FpType>& d = this->recorded;
+  if (!d.has_coefficients()) throw refuse("coefficients were not set");
 
   const derivative_indicators<std::int32_t> ders(der_mask);
   if (ders.count == 0) {
@@ -138,10 +134,11 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
   this->coeffs_size("interpolate");
   this->check_results_size(nsites, ders.count);
 
-  const std::int32_t* refused = flags ? flags.get() + this->ny : nullptr;
+  const std::int32_t* refused = flags ? flags.get() + d.ny : nullptr;
   sycl::event event = dispatch_interpolate<FpType, typename spline_kind<SplineType>::evaluated_as>(
-      queue, this->nx, this->ny, this->partitions, this->coeffs, sites, nsites, results, ders.count, ders.flags,
-      dependencies, this->part_hint, static_cast<std::int64_t>(sh), static_cast<std::int64_t>(ih), refused);
+      queue, d.nx, d.ny, d.partition, d.coefficients, sites, nsites, results, ders.count, ders.flags, dependencies,
+      static_cast<std::int64_t>(d.partition_layout), static_cast<std::int64_t>(sh), static_cast<std::int64_t>(ih),
+      refused);
   if (refused != nullptr) {
     // Reported once per evaluation, after kernels that wrote nothing.
     event = submit_host_task(queue, {event}, [refused] {
@@ -151,7 +148,7 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
     });
     kept_.keep(flags, event);
   }
-  return this->record(construct_event, event);
+  return this->record(event);
 }
 
 #define QRX_DF_INSTANTIATE_IMPL(T, S) template class spline_impl<T, S, 1, gpu_backend>;

@@ -13,7 +13,7 @@
 #include "detail/gpu/backend/kept_until_complete.hpp"
 #include "detail/spline_base/spline_base.hpp"
 #include "detail/spline_base/spline_impl.hpp"
-#include "detail/spline_base/spline_kind.hpp"
+#include "detail/spline_kind.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
@@ -34,7 +34,7 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
   // submits nothing and returns the latest event.
   sycl::event construct(const std::vector<sycl::event>& dependencies) override;
 
-  // Evaluates on `queue` after `dependencies` (not after construct_event:
+  // Evaluates on `queue` after `dependencies` (not after the construction:
   // the caller orders the two). Refuses an unconstructed spline, a missing
   // partition or coefficient array, an empty mask and a result array size
   // that overflows, in that order. While the latest construction's own check
@@ -44,9 +44,6 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
   sycl::event interpolate(sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results,
                           std::bitset<32> der_mask, const std::vector<sycl::event>& dependencies,
                           interpolate_hint ih, site_hint sh) override;
-
-  // The event of the latest construct or interpolate.
-  sycl::event construct_event;
 
  private:
   // What the latest construction's own work decides after its submission:

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "detail/gpu/construct/function_knots.hpp"
+#include "detail/spline_conditions.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
@@ -32,15 +33,15 @@ struct c2_ends {
   end_condition<T> right;
 };
 
-// The ends of an accumulated boundary-condition kind other than periodic:
-// 0 and 2 free, one left with one right kind (12, 24, 36, 48), 256 not-a-knot.
+// The ends of a boundary-condition sum other than periodic: none and
+// free_end free, one left with one right kind, not-a-knot.
 template <typename T>
-c2_ends<T> c2_ends_of(long long bc, T left_value, T right_value) {
-  const bool slope_left = (bc & 4) != 0;
-  const bool slope_right = (bc & 8) != 0;
-  const bool curvature_left = (bc & 16) != 0;
-  const bool curvature_right = (bc & 32) != 0;
-  if (bc == 256) return {{end_kind::not_a_knot, T(0)}, {end_kind::not_a_knot, T(0)}};
+c2_ends<T> c2_ends_of(boundary_sum bc, T left_value, T right_value) {
+  if (bc == boundary_sum::not_a_knot) return {{end_kind::not_a_knot, T(0)}, {end_kind::not_a_knot, T(0)}};
+  const bool slope_left = holds(bc, bc_type::first_left_der);
+  const bool slope_right = holds(bc, bc_type::first_right_der);
+  const bool curvature_left = holds(bc, bc_type::second_left_der);
+  const bool curvature_right = holds(bc, bc_type::second_right_der);
   c2_ends<T> ends{{end_kind::curvature, T(0)}, {end_kind::curvature, T(0)}};
   if (slope_left || curvature_left) ends.left = {slope_left ? end_kind::slope : end_kind::curvature, left_value};
   if (slope_right || curvature_right) {

@@ -6,13 +6,14 @@
 #include <type_traits>
 
 #include "data_fitting/spline_types.hpp"
+#include "detail/gpu/construct/construct_args.hpp"
 #include "detail/gpu/construct/construct_hints.hpp"
 #include "detail/gpu/construct/dispatch_construct.hpp"
 #include "detail/gpu/construct/gpu_construct_1d_c2_spline.hpp"
 #include "detail/gpu/construct/gpu_construct_1d_cubic_hermite.hpp"
 #include "detail/gpu/construct/gpu_construct_1d_linear.hpp"
 #include "detail/gpu/construct/gpu_construct_1d_local_slopes.hpp"
-#include "detail/spline_base/spline_kind.hpp"
+#include "detail/spline_kind.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
@@ -20,77 +21,63 @@ namespace velora::qrx::experimental::data_fitting::detail {
 template <typename T>
 struct construct_call {
   sycl::queue& queue;
-  std::int64_t nx, ny;
-  T* partitions;
-  T** functions;
-  T** coeffs;
+  const spline_description<T>& spline;
+  construct_args<T> args;
   const std::vector<sycl::event>& dependencies;
-  T* internal_conditions;
-  T left, right;  // boundary values
-  long long bc;   // accumulated boundary-condition kind, already validated
   std::int32_t* periodic_flags;
 };
 
-// The kernel family of each spline kind, with the boundary-condition kinds
-// it accepts. launch<T, P, F, C> submits the instantiation for the hints;
-// boundary-condition kinds that change the kernel's shape are template
-// arguments too.
+// The kernel family of each spline kind, with the boundary-condition sums it
+// accepts: launch<T, P, F> submits the instantiation for the layouts. Only
+// what changes a kernel's shape is a template argument; the ends are values.
 template <typename SplineType>
 struct construct_family;
 
 template <>
 struct construct_family<linear_spline::default_type> {
-  using boundary_kinds = construct_boundary_condition_kinds;
-  template <typename T, partition_hint P, function_hint F, coefficient_hint C>
+  using boundary_sums = hermite_boundary_sums;
+  template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
-    return gpu_construct_1d_linear<T, P, F, C>(c.queue, c.nx, c.ny, c.partitions, c.functions, c.coeffs,
-                                               c.dependencies);
+    return gpu_construct_1d_linear<T, P, F>(c.queue, c.args, c.dependencies);
   }
 };
 
 template <>
 struct construct_family<cubic_spline::hermite> {
-  using boundary_kinds = construct_boundary_condition_kinds;
-  template <typename T, partition_hint P, function_hint F, coefficient_hint C>
+  using boundary_sums = hermite_boundary_sums;
+  template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
-    sycl::event event;
-    select(boundary_kinds{}, c.bc, [&](auto bc) {
-      event = gpu_construct_1d_cubic_hermite<T, P, F, C, decltype(bc)::value>(
-          c.queue, c.nx, c.ny, c.partitions, c.functions, c.coeffs, c.dependencies, c.internal_conditions, c.left,
-          c.right);
-    });
-    return event;
+    construct_args<T> args = c.args;
+    // Periodic: one slope, the left value, at both ends.
+    if (c.spline.boundary == boundary_sum::periodic) args.right_value = args.left_value;
+    return gpu_construct_1d_cubic_hermite<T, P, F>(c.queue, args, hermite_end_rules(c.spline.boundary),
+                                                   c.dependencies);
   }
 };
 
 template <local_slope_rule Rule, typename SplineType>
 struct local_slopes_family {
-  using boundary_kinds = typename spline_kind<SplineType>::boundary_kinds;
-  template <typename T, partition_hint P, function_hint F, coefficient_hint C>
+  using boundary_sums = typename spline_kind<SplineType>::boundary_kinds;
+  template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
-    sycl::event event;
-    select(boundary_kinds{}, c.bc, [&](auto bc) {
-      event = gpu_construct_1d_local_slopes<T, P, F, C, Rule, decltype(bc)::value>(
-          c.queue, c.nx, c.ny, c.partitions, c.functions, c.coeffs, c.dependencies, c.left, c.right);
-    });
-    return event;
+    const bool given_ends = c.spline.boundary == boundary_sum::first_derivatives;
+    return gpu_construct_1d_local_slopes<T, P, F, Rule>(c.queue, c.args, given_ends, c.dependencies);
   }
 };
 
-// Only periodicity changes the shape of the C2 solve; the other kinds change
+// Only periodicity changes the shape of the C2 solve; the other ends change
 // the two end rows and are passed as values.
 template <bool Hyman, typename SplineType>
 struct c2_family {
-  using boundary_kinds = typename spline_kind<SplineType>::boundary_kinds;
-  template <typename T, partition_hint P, function_hint F, coefficient_hint C>
+  using boundary_sums = typename spline_kind<SplineType>::boundary_kinds;
+  template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
-    const c2_ends<T> ends = c2_ends_of(c.bc, c.left, c.right);
-    if (c.bc == 64) {
-      return gpu_construct_1d_c2_spline<T, P, F, C, Hyman, true>(c.queue, c.nx, c.ny, c.partitions, c.functions,
-                                                                 c.coeffs, c.dependencies, ends, c.periodic_flags);
+    const c2_ends<T> ends = c2_ends_of(c.spline.boundary, c.args.left_value, c.args.right_value);
+    if (c.spline.boundary == boundary_sum::periodic) {
+      return gpu_construct_1d_c2_spline<T, P, F, Hyman, true>(c.queue, c.args, ends, c.periodic_flags,
+                                                             c.dependencies);
     }
-    return gpu_construct_1d_c2_spline<T, P, F, C, Hyman, false>(c.queue, c.nx, c.ny, c.partitions, c.functions,
-                                                                c.coeffs, c.dependencies, ends, nullptr);
+    return gpu_construct_1d_c2_spline<T, P, F, Hyman, false>(c.queue, c.args, ends, nullptr, c.dependencies);
   }
 };
 
@@ -104,27 +91,20 @@ template <>
 struct construct_family<cubic_spline::bessel> : local_slopes_family<local_slope_rule::bessel, cubic_spline::bessel> {};
 
 template <typename FpType, typename SplineType>
-sycl::event dispatch_construct(sycl::queue& queue, std::int64_t nx, std::int64_t ny, FpType* partitions,
-                               FpType** functions, FpType** coeffs, const std::vector<sycl::event>& dependencies,
-                               std::int64_t coeff_hint, std::int64_t func_hint, std::int64_t part_hint,
-                               FpType* internal_conditions, std::int64_t ic_type, FpType* bc_values,
-                               std::int64_t bc_type, std::int32_t* periodic_flags) {
+sycl::event dispatch_construct(sycl::queue& queue, const spline_description<FpType>& spline,
+                               const std::vector<sycl::event>& dependencies, std::int32_t* periodic_flags) {
   using family = construct_family<SplineType>;
-  validate_construct_hints<typename family::boundary_kinds>(coeff_hint, func_hint, part_hint, ic_type, bc_type);
-  const construct_call<FpType> call{queue,       nx,   ny, partitions, functions, coeffs, dependencies,
-                                    internal_conditions, bc_values[0], bc_values[1], static_cast<long long>(bc_type),
-                                    periodic_flags};
+  validate_construct_hints<typename family::boundary_sums>(spline);
+  const construct_call<FpType> call{queue, spline, construct_args_of(spline), dependencies, periodic_flags};
 
-  // Every accepted combination of hints has its own instantiation: the
-  // run-time values are mapped one to one onto template arguments. ic_type
-  // selects nothing: both values read the same internal conditions.
+  // Every accepted pair of layouts has its own instantiation: the run-time
+  // values are mapped one to one onto template arguments. The coefficient
+  // layout and the internal-condition type select nothing: each has one
+  // layout of the arrays.
   sycl::event event;
-  select(construct_partition_hints{}, static_cast<partition_hint>(part_hint), [&](auto part) {
-    select(construct_function_hints{}, static_cast<function_hint>(func_hint), [&](auto func) {
-      select(construct_coefficient_hints{}, static_cast<coefficient_hint>(coeff_hint), [&](auto coeff) {
-        event = family::template launch<FpType, decltype(part)::value, decltype(func)::value, decltype(coeff)::value>(
-            call);
-      });
+  select(construct_partition_hints{}, spline.partition_layout, [&](auto part) {
+    select(construct_function_hints{}, spline.function_layout, [&](auto func) {
+      event = family::template launch<FpType, decltype(part)::value, decltype(func)::value>(call);
     });
   });
   return event;

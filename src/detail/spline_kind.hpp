@@ -3,7 +3,9 @@
 #include <cstdint>
 
 #include "data_fitting/spline_types.hpp"
+#include "detail/spline_conditions.hpp"
 #include "detail/value_list.hpp"
+#include "qrx_df_kernels/df_kernels.h"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
@@ -14,7 +16,7 @@ namespace velora::qrx::experimental::data_fitting::detail {
 //                     cubic kind stores the cubic Hermite layout)
 //   needs_conditions  whether construct needs internal and boundary
 //                     conditions recorded (only Hermite)
-//   boundary_kinds    the accumulated boundary-condition kinds construct
+//   boundary_kinds    the boundary-condition sums construct
 //                     accepts, checked on the calling thread on both
 //                     back-ends; void where the back-ends check them
 //                     themselves (linear, Hermite)
@@ -34,8 +36,8 @@ struct spline_kind<linear_spline::default_type> {
   static constexpr bool needs_conditions = false;
   using boundary_kinds = void;
   static constexpr bool checks_periodic_ends = false;
-  static constexpr std::int64_t cpu_order = 2;
-  static constexpr std::int64_t cpu_type = 0;
+  static constexpr std::int64_t cpu_order = QRX_DF_ORDER_LINEAR;
+  static constexpr std::int64_t cpu_type = QRX_DF_LINEAR_DEFAULT;
 };
 
 struct cubic_kind {
@@ -43,20 +45,23 @@ struct cubic_kind {
   using evaluated_as = cubic_spline::hermite;
   static constexpr bool needs_conditions = false;
   static constexpr bool checks_periodic_ends = false;
-  static constexpr std::int64_t cpu_order = 4;
+  static constexpr std::int64_t cpu_order = QRX_DF_ORDER_CUBIC;
 };
 
-// Free ends (0, 2), one left with one right kind, periodic, not-a-knot.
-using c2_boundary_kinds = value_list<long long, 0, 2, 12, 24, 36, 48, 64, 256>;
-// The kind's own end slopes (0), or both end slopes given (12).
-using local_boundary_kinds = value_list<long long, 0, 12>;
+// Free ends, one left with one right kind, periodic, not-a-knot.
+using c2_boundary_kinds =
+    value_list<boundary_sum, boundary_sum::none, boundary_sum::free_end, boundary_sum::first_derivatives,
+               boundary_sum::second_left_first_right, boundary_sum::first_left_second_right,
+               boundary_sum::second_derivatives, boundary_sum::periodic, boundary_sum::not_a_knot>;
+// The kind's own end slopes, or both end slopes given.
+using local_boundary_kinds = value_list<boundary_sum, boundary_sum::none, boundary_sum::first_derivatives>;
 
 template <>
 struct spline_kind<cubic_spline::hermite> : cubic_kind {
   static constexpr const char* name = "cubic_spline::hermite";
   static constexpr bool needs_conditions = true;
   using boundary_kinds = void;
-  static constexpr std::int64_t cpu_type = 3;
+  static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_HERMITE;
 };
 
 template <>
@@ -64,21 +69,21 @@ struct spline_kind<cubic_spline::natural> : cubic_kind {
   static constexpr const char* name = "cubic_spline::natural";
   using boundary_kinds = c2_boundary_kinds;
   static constexpr bool checks_periodic_ends = true;
-  static constexpr std::int64_t cpu_type = 2;
+  static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_NATURAL;
 };
 
 template <>
 struct spline_kind<cubic_spline::akima> : cubic_kind {
   static constexpr const char* name = "cubic_spline::akima";
   using boundary_kinds = local_boundary_kinds;
-  static constexpr std::int64_t cpu_type = 5;
+  static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_AKIMA;
 };
 
 template <>
 struct spline_kind<cubic_spline::bessel> : cubic_kind {
   static constexpr const char* name = "cubic_spline::bessel";
   using boundary_kinds = local_boundary_kinds;
-  static constexpr std::int64_t cpu_type = 4;
+  static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_BESSEL;
 };
 
 template <>
@@ -86,7 +91,7 @@ struct spline_kind<cubic_spline::hyman> : cubic_kind {
   static constexpr const char* name = "cubic_spline::hyman";
   using boundary_kinds = c2_boundary_kinds;
   static constexpr bool checks_periodic_ends = true;
-  static constexpr std::int64_t cpu_type = 9;
+  static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_HYMAN;
 };
 
 // Calls X(FpType, SplineType) for every spline the library instantiates.
