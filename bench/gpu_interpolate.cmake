@@ -3,8 +3,6 @@
 qrx_add_benchmark(bench_gpu_interpolate
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_gpu_interpolate.cpp
   LIBS qrx_data_fitting_objects)
-if(EXISTS ${PROJECT_SOURCE_DIR}/src/detail/gpu/construct.cmake)
-  qrx_add_benchmark(bench_gpu_construct
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_gpu_construct.cpp
-    LIBS qrx_data_fitting)
-endif()
+qrx_add_benchmark(bench_gpu_construct
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_gpu_construct.cpp
+  LIBS qrx_data_fitting)

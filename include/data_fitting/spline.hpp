@@ -158,18 +158,9 @@ class QRX_DF_EXPORT spline {
 };
 
 /// \cond INTERNAL
-extern template class QRX_DF_EXPORT spline<float, linear_spline::default_type, 1>;
-extern template class QRX_DF_EXPORT spline<double, linear_spline::default_type, 1>;
-extern template class QRX_DF_EXPORT spline<float, cubic_spline::hermite, 1>;
-extern template class QRX_DF_EXPORT spline<double, cubic_spline::hermite, 1>;
-extern template class QRX_DF_EXPORT spline<float, cubic_spline::natural, 1>;
-extern template class QRX_DF_EXPORT spline<double, cubic_spline::natural, 1>;
-extern template class QRX_DF_EXPORT spline<float, cubic_spline::akima, 1>;
-extern template class QRX_DF_EXPORT spline<double, cubic_spline::akima, 1>;
-extern template class QRX_DF_EXPORT spline<float, cubic_spline::bessel, 1>;
-extern template class QRX_DF_EXPORT spline<double, cubic_spline::bessel, 1>;
-extern template class QRX_DF_EXPORT spline<float, cubic_spline::hyman, 1>;
-extern template class QRX_DF_EXPORT spline<double, cubic_spline::hyman, 1>;
+#define QRX_DF_DECLARE_SPLINE(T, S) extern template class QRX_DF_EXPORT spline<T, S, 1>;
+QRX_DF_FOR_EACH_SPLINE(QRX_DF_DECLARE_SPLINE)
+#undef QRX_DF_DECLARE_SPLINE
 /// \endcond
 
 }  // namespace velora::qrx::experimental::data_fitting

@@ -38,3 +38,16 @@ struct hyman {};
 }  // namespace cubic_spline
 
 }  // namespace velora::qrx::experimental::data_fitting
+
+/// Calls X(FpType, SplineType) for every spline the library instantiates
+/// and exports, with SplineType named inside
+/// velora::qrx::experimental::data_fitting. The one list of the library's
+/// splines: it declares and instantiates them, and the build generates the
+/// GPU dispatch units from it.
+#define QRX_DF_FOR_EACH_SPLINE(X)                                              \
+  X(float, linear_spline::default_type) X(double, linear_spline::default_type) \
+  X(float, cubic_spline::hermite) X(double, cubic_spline::hermite)             \
+  X(float, cubic_spline::natural) X(double, cubic_spline::natural)             \
+  X(float, cubic_spline::akima) X(double, cubic_spline::akima)                 \
+  X(float, cubic_spline::bessel) X(double, cubic_spline::bessel)               \
+  X(float, cubic_spline::hyman) X(double, cubic_spline::hyman)

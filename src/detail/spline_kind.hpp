@@ -94,13 +94,4 @@ struct spline_kind<cubic_spline::hyman> : cubic_kind {
   static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_HYMAN;
 };
 
-// Calls X(FpType, SplineType) for every spline the library instantiates.
-#define QRX_DF_FOR_EACH_SPLINE(X)                                                   \
-  X(float, linear_spline::default_type) X(double, linear_spline::default_type)      \
-  X(float, cubic_spline::hermite) X(double, cubic_spline::hermite)                  \
-  X(float, cubic_spline::natural) X(double, cubic_spline::natural)                  \
-  X(float, cubic_spline::akima) X(double, cubic_spline::akima)                      \
-  X(float, cubic_spline::bessel) X(double, cubic_spline::bessel)                    \
-  X(float, cubic_spline::hyman) X(double, cubic_spline::hyman)
-
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -5,9 +5,18 @@
 #include "detail/cpu_impl/df_status.hpp"
 #include "detail/cpu_impl/kernel_loader.hpp"
 #include "detail/cpu_impl/threader_blocks.hpp"
+#include "qrx_df_kernels/df_kernels.h"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 namespace {
+
+// Values the front-end's checks accept beyond those the kernel library
+// names: a third row-major function hint, the quadratic spline's second
+// type, and the spline types evaluated without coefficient storage.
+constexpr std::int64_t function_hint_row_major_alt = 128;
+constexpr std::int64_t quadratic_type_alt = 1;
+constexpr std::int64_t first_type_without_coefficients = 6;
+constexpr std::int64_t last_type_without_coefficients = 8;
 
 // The fields of the task record that the checks read.
 struct task_view {
@@ -49,11 +58,11 @@ std::int32_t check_construct_arguments(const task_view& t, std::int64_t format, 
   if (any_null(t.coeffs, m)) return df_status::no_coefficients;
   if (t.functions == nullptr) return df_status::no_function_values;
   switch (t.function_hint) {
-    case 0:
-    case 16:
-    case 128:
+    case QRX_DF_FUNCTIONS_DEFAULT:
+    case QRX_DF_FUNCTIONS_ROW_MAJOR:
+    case function_hint_row_major_alt:
       return any_null(t.functions, m) ? df_status::no_function_values : df_status::ok;
-    case 32:
+    case QRX_DF_FUNCTIONS_COL_MAJOR:
       return any_null(t.functions, 1) ? df_status::no_function_values : df_status::ok;
     default:
       return df_status::bad_function_hint;
@@ -77,19 +86,19 @@ construct_choice choose_construct_kernel(const task_view& t) noexcept {
     return {df_status::ok, id};
   };
   switch (t.order) {
-    case 2:
+    case QRX_DF_ORDER_LINEAR:
       return {df_status::ok, k::linear};
-    case 3:
-      if (t.type == 0 || t.type == 1) return {df_status::ok, k::quadratic};
+    case QRX_DF_ORDER_QUADRATIC:
+      if (t.type == QRX_DF_CUBIC_DEFAULT || t.type == quadratic_type_alt) return {df_status::ok, k::quadratic};
       return {df_status::bad_type_for_order, k::quadratic};
-    case 4:
+    case QRX_DF_ORDER_CUBIC:
       switch (t.type) {
-        case 0: return with_conditions(k::default_cubic, 2);
-        case 2: return {df_status::ok, k::natural_cubic};
-        case 3: return with_conditions(k::hermite_cubic, 1);
-        case 4: return {df_status::ok, k::bessel_cubic};
-        case 5: return {df_status::ok, k::akima_cubic};
-        case 9: return {df_status::ok, k::hyman_cubic};
+        case QRX_DF_CUBIC_DEFAULT: return with_conditions(k::default_cubic, QRX_DF_IC_SECOND_DERIVATIVES);
+        case QRX_DF_CUBIC_NATURAL: return {df_status::ok, k::natural_cubic};
+        case QRX_DF_CUBIC_HERMITE: return with_conditions(k::hermite_cubic, QRX_DF_IC_FIRST_DERIVATIVES);
+        case QRX_DF_CUBIC_BESSEL: return {df_status::ok, k::bessel_cubic};
+        case QRX_DF_CUBIC_AKIMA: return {df_status::ok, k::akima_cubic};
+        case QRX_DF_CUBIC_HYMAN: return {df_status::ok, k::hyman_cubic};
         default: return {df_status::bad_type_for_order, k::default_cubic};
       }
     default:
@@ -107,10 +116,15 @@ std::int32_t check_derivative_request(std::int64_t der_count, const std::int64_t
   return df_status::ok;
 }
 
-bool known_site_hint(std::int64_t hint) noexcept { return hint == 1 || hint == 4 || hint == 64 || hint == 0; }
+bool known_site_hint(std::int64_t hint) noexcept {
+  return hint == QRX_DF_SITES_NON_UNIFORM || hint == QRX_DF_SITES_UNIFORM || hint == QRX_DF_SITES_SORTED ||
+         hint == QRX_DF_SITES_DEFAULT;
+}
 
 // Spline types whose evaluation needs no coefficient storage.
-bool needs_no_coefficients(std::int64_t type) noexcept { return type == 6 || type == 7 || type == 8; }
+bool needs_no_coefficients(std::int64_t type) noexcept {
+  return type >= first_type_without_coefficients && type <= last_type_without_coefficients;
+}
 
 }  // namespace
 
