@@ -40,6 +40,7 @@
 #include "c2_system.hpp"
 #include "isa.hpp"
 #include "parallel.hpp"
+#include "tridiagonal.hpp"
 
 namespace qrx_df {
 
@@ -76,13 +77,13 @@ inline c2_blocks c2_blocks_of(std::int64_t cells) {
 // slots of its own first two cells.
 //   after step 1: first interior slope as y + v dL + w dR (0, 1, 2), last
 //                 interior slope likewise (3, 4, 5)
-//   during step 2: forward-sweep factors (0, 1, 2), partial solutions (3, 5)
+//   during step 2: the eliminated separator row, then its partial
+//                  solutions (0, 1, 2)
 //   after step 2: dL (3) and dR (4)
 namespace c2_slot {
 inline constexpr int first_y = 0, first_v = 1, first_w = 2;
 inline constexpr int last_y = 3, last_v = 4, last_w = 5;
 inline constexpr int factor = 0, reduced_rhs = 1, reduced_rhs_2 = 2;
-inline constexpr int partial = 3, partial_2 = 5;
 inline constexpr int left_slope = 3, right_slope = 4;
 }  // namespace c2_slot
 
@@ -451,82 +452,45 @@ struct c2_group_solver {
       const std::int64_t lb = left_block(b);
       if (lb >= 0) slots(lb)[c2_slot::right_slope] = d;
     };
+    auto reduced = [&](std::int64_t b) {
+      const slope_row<T> r = reduced_row(b);
+      return sweep_row<T, 1>{r.sub, r.diag, r.super, {r.rhs}};
+    };
 
     if (!periodic) {
       // Separators 0..nb, the last one being breakpoint nx - 1.
-      T factor = 0;
-      T rhs = 0;
-      for (std::int64_t b = 0; b <= nb; ++b) {
-        const slope_row<T> row = reduced_row(b);
-        const T inverse = T(1) / (row.diag - row.sub * factor);
-        factor = row.super * inverse;
-        rhs = (row.rhs - row.sub * rhs) * inverse;
-        if (b < nb) {
-          T* s = slots(b);
-          s[c2_slot::factor] = factor;
-          s[c2_slot::reduced_rhs] = rhs;
-        }
-      }
-      T d = rhs;
-      store_slope(nb, d);
-      for (std::int64_t b = nb - 1; b >= 0; --b) {
-        const T* s = slots(b);
-        d = s[c2_slot::reduced_rhs] - s[c2_slot::factor] * d;
-        store_slope(b, d);
-      }
+      const eliminated_row<T, 1> last =
+          eliminate_forward<T, 1>(nb + 1, reduced, [&](std::int64_t b, const eliminated_row<T, 1>& e) {
+            if (b == nb) return;
+            T* s = slots(b);
+            s[c2_slot::factor] = e.factor;
+            s[c2_slot::reduced_rhs] = e.y[0];
+          });
+      substitute_back<T, 1>(
+          nb + 1, last,
+          [&](std::int64_t b) {
+            const T* s = slots(b);
+            return eliminated_row<T, 1>{s[c2_slot::factor], {s[c2_slot::reduced_rhs]}};
+          },
+          [&](std::int64_t b, const T* x) { store_slope(b, x[0]); });
       return;
     }
-    // Cyclic system of separators 0..nb-1 (nb >= 2) by Sherman-Morrison,
-    // as in c2_system::solve_periodic: the corners become a rank-one
-    // correction of a tridiagonal system solved for two right sides.
-    T corner_top = 0;
-    T corner_bottom = 0;
-    T gamma = 0;
-    T factor = 0;
-    T x = 0;
-    T z = 0;
-    for (std::int64_t b = 0; b < nb; ++b) {
-      slope_row<T> row = reduced_row(b);
-      T u = 0;
-      if (b == 0) {
-        corner_top = row.sub;
-        gamma = -row.diag;
-        row.sub = 0;
-        row.diag -= gamma;
-        u = gamma;
-      }
-      if (b == nb - 1) {
-        corner_bottom = row.super;
-        row.super = 0;
-        row.diag -= corner_bottom * corner_top / gamma;
-        u = corner_bottom;
-      }
-      const T inverse = T(1) / (row.diag - row.sub * factor);
-      factor = row.super * inverse;
-      x = (row.rhs - row.sub * x) * inverse;
-      z = (u - row.sub * z) * inverse;
-      T* s = slots(b);
-      s[c2_slot::factor] = factor;
-      s[c2_slot::reduced_rhs] = x;
-      s[c2_slot::reduced_rhs_2] = z;
-    }
-    x = 0;
-    z = 0;
-    for (std::int64_t b = nb - 1; b >= 0; --b) {
-      T* s = slots(b);
-      x = s[c2_slot::reduced_rhs] - s[c2_slot::factor] * x;
-      z = s[c2_slot::reduced_rhs_2] - s[c2_slot::factor] * z;
-      s[c2_slot::partial] = x;
-      s[c2_slot::partial_2] = z;
-    }
-    const T* first = slots(0);
-    const T* last = slots(nb - 1);
-    const T q = (first[c2_slot::partial] + corner_top * last[c2_slot::partial] / gamma) /
-                (T(1) + first[c2_slot::partial_2] + corner_top * last[c2_slot::partial_2] / gamma);
-    for (std::int64_t b = nb - 1; b >= 0; --b) {
-      const T* s = slots(b);
-      store_slope(b, s[c2_slot::partial] - q * s[c2_slot::partial_2]);
-    }
+    // Cyclic system of separators 0..nb-1 (nb >= 2), solved as the serial
+    // periodic system is; each block's first slots hold its eliminated row,
+    // then its partial solutions.
+    solve_cyclic<T>(
+        nb, reduced,
+        [&](std::int64_t b, const eliminated_row<T, 2>& e) {
+          T* s = slots(b);
+          s[c2_slot::factor] = e.factor;
+          s[c2_slot::reduced_rhs] = e.y[0];
+          s[c2_slot::reduced_rhs_2] = e.y[1];
+        },
+        [&](std::int64_t b) {
+          const T* s = slots(b);
+          return eliminated_row<T, 2>{s[c2_slot::factor], {s[c2_slot::reduced_rhs], s[c2_slot::reduced_rhs_2]}};
+        },
+        store_slope);
   }
 };
 

@@ -25,6 +25,7 @@
 #include "hermite_cell.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "slope_rules.hpp"
+#include "tridiagonal.hpp"
 
 namespace qrx_df {
 
@@ -135,86 +136,58 @@ class c2_system {
 
  private:
   // Thomas algorithm on rows 0..m. The forward sweep keeps the eliminated
-  // super-diagonal and right side of row i < m in slots 2 and 1 of cell i;
+  // row i < m (right side and super-diagonal) in slots 1 and 2 of cell i;
   // the back substitution yields the slopes from the right end down and
   // writes each cell as soon as both its slopes are known.
   void solve_open() const {
-    T super = 0;
-    T rhs = 0;
-    for (std::int64_t i = 0; i < m_; ++i) {
-      const slope_row<T> row = i == 0 ? first_row() : interior_row(i);
-      const T inverse = T(1) / (row.diag - row.sub * super);
-      super = row.super * inverse;
-      rhs = (row.rhs - row.sub * rhs) * inverse;
-      c_[4 * i + 1] = rhs;
-      c_[4 * i + 2] = super;
-    }
-    const slope_row<T> row = last_row();
-    T d = (row.rhs - row.sub * rhs) / (row.diag - row.sub * super);
-    T right = limited(m_, d);
-    for (std::int64_t i = m_ - 1; i >= 0; --i) {
-      d = c_[4 * i + 1] - c_[4 * i + 2] * d;
-      const T left = limited(i, d);
-      write_cell(i, left, right);
-      right = left;
-    }
+    auto row = [&](std::int64_t i) {
+      const slope_row<T> r = i == 0 ? first_row() : i == m_ ? last_row() : interior_row(i);
+      return sweep_row<T, 1>{r.sub, r.diag, r.super, {r.rhs}};
+    };
+    const eliminated_row<T, 1> last = eliminate_forward<T, 1>(m_ + 1, row, [&](std::int64_t i, const eliminated_row<T, 1>& e) {
+      if (i == m_) return;
+      c_[4 * i + 1] = e.y[0];
+      c_[4 * i + 2] = e.factor;
+    });
+    T right = 0;
+    substitute_back<T, 1>(
+        m_ + 1, last, [&](std::int64_t i) { return eliminated_row<T, 1>{c_[4 * i + 2], {c_[4 * i + 1]}}; },
+        [&](std::int64_t i, const T* x) {
+          const T slope = limited(i, x[0]);
+          if (i < m_) write_cell(i, slope, right);
+          right = slope;
+        });
   }
 
   // The periodic spline: d_m = d_0, and rows 0..m-1 form a cyclic
-  // tridiagonal system A d = f. Sherman-Morrison: A = B + u v^T with B
-  // tridiagonal, u = (g, 0, .., 0, alpha), v = (1, 0, .., 0, beta/g), where
-  // beta = A[0][m-1], alpha = A[m-1][0] and g = -A[0][0]; then d = x - q z
-  // with B x = f, B z = u and q = (x_0 + beta x_{m-1}/g)/(1 + z_0 + beta
-  // z_{m-1}/g). B stays diagonally dominant (its corner diagonals are 4 and
-  // 2 + alpha beta/2). Cell i holds x_i, the eliminated super-diagonal and
-  // z_i in slots 1, 2 and 3 until the last pass writes it.
+  // tridiagonal system, solved by solve_cyclic. Cell i holds its eliminated
+  // row (slots 1, 2, 3), then its partial solutions, until it is written;
+  // the last cell is written once the slope at the joined ends is known.
   void solve_periodic() const {
-    const slope_row<T> first = interior_row(0);
-    const T beta = first.sub;
-    const T g = -first.diag;
-    T super = 0;
-    T x = 0;
-    T z = 0;
-    T alpha = 0;
-    for (std::int64_t i = 0; i < m_; ++i) {
-      slope_row<T> row = interior_row(i);
-      T u = 0;
-      if (i == 0) {
-        row.sub = 0;
-        row.diag -= g;
-        u = g;
-      }
-      if (i == m_ - 1) {
-        alpha = row.super;
-        row.super = 0;
-        row.diag -= alpha * beta / g;
-        u = alpha;
-      }
-      const T inverse = T(1) / (row.diag - row.sub * super);
-      super = row.super * inverse;
-      x = (row.rhs - row.sub * x) * inverse;
-      z = (u - row.sub * z) * inverse;
-      c_[4 * i + 1] = x;
-      c_[4 * i + 2] = super;
-      c_[4 * i + 3] = z;
-    }
-    for (std::int64_t i = m_ - 2; i >= 0; --i) {
-      x = c_[4 * i + 1] - c_[4 * i + 2] * x;
-      z = c_[4 * i + 3] - c_[4 * i + 2] * z;
-      c_[4 * i + 1] = x;
-      c_[4 * i + 3] = z;
-    }
-    const T x_last = c_[4 * (m_ - 1) + 1];
-    const T z_last = c_[4 * (m_ - 1) + 3];
-    const T q = (x + beta * x_last / g) / (T(1) + z + beta * z_last / g);
-    auto slope = [&](std::int64_t i) { return limited(i, c_[4 * i + 1] - q * c_[4 * i + 3]); };
-    const T d0 = slope(0);
-    T left = d0;
-    for (std::int64_t i = 0; i < m_; ++i) {
-      const T right = i + 1 < m_ ? slope(i + 1) : d0;
-      write_cell(i, left, right);
-      left = right;
-    }
+    auto row = [&](std::int64_t i) {
+      const slope_row<T> r = interior_row(i);
+      return sweep_row<T, 1>{r.sub, r.diag, r.super, {r.rhs}};
+    };
+    T right = 0;
+    T last_left = 0;
+    solve_cyclic<T>(
+        m_, row,
+        [&](std::int64_t i, const eliminated_row<T, 2>& e) {
+          c_[4 * i + 1] = e.y[0];
+          c_[4 * i + 2] = e.factor;
+          c_[4 * i + 3] = e.y[1];
+        },
+        [&](std::int64_t i) { return eliminated_row<T, 2>{c_[4 * i + 2], {c_[4 * i + 1], c_[4 * i + 3]}}; },
+        [&](std::int64_t i, T d) {
+          const T slope = limited(i, d);
+          if (i == m_ - 1) {
+            last_left = slope;
+          } else {
+            write_cell(i, slope, right);
+          }
+          right = slope;
+        });
+    write_cell(m_ - 1, last_left, right);
   }
 
   const construct_setup<T>& s_;

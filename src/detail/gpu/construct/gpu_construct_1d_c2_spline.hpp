@@ -29,7 +29,8 @@ class c2_cells_kernel;
 //   after the block step:      first interior slope as y + v*dL + w*dR (0, 1, 2),
 //                              last interior slope likewise (3, 4, 5),
 //                              largest |value| on the block (6, periodic only)
-//   during the separator step: forward-sweep factors (0, 1, 2), partial solutions (3, 5)
+//   during the separator step: the eliminated separator row, then its
+//                              partial solutions (0, 1, 2)
 //   after the separator step:  dL, the slope at the block's first breakpoint (3),
 //                              dR, the slope at the breakpoint after its last cell (4)
 namespace c2_slot {
@@ -37,7 +38,6 @@ inline constexpr int first_y = 0, first_v = 1, first_w = 2;
 inline constexpr int last_y = 3, last_v = 4, last_w = 5;
 inline constexpr int largest_value = 6;
 inline constexpr int factor = 0, reduced_rhs = 1, reduced_rhs_2 = 2;
-inline constexpr int partial = 3, partial_2 = 5;
 inline constexpr int left_slope = 3, right_slope = 4;
 }  // namespace c2_slot
 
