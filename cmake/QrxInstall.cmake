@@ -24,8 +24,10 @@ install(FILES
   ${PROJECT_BINARY_DIR}/qrx_data_fitting-config-version.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qrx_data_fitting)
 
+set(QRX_PC_SYCL_CFLAGS "")
 if(QRX_SYCL_IMPL STREQUAL "host")
   set(QRX_PC_SYCL_LIBS " -lhostsycl")
+  set(QRX_PC_SYCL_CFLAGS " -I\${includedir}/${QRX_HOSTSYCL_INCLUDE_SUBDIR}")
 elseif(QRX_SYCL_IMPL STREQUAL "fsycl")
   set(QRX_PC_SYCL_LIBS " -fsycl")
 endif()

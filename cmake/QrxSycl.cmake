@@ -26,6 +26,12 @@ endif()
 
 add_library(qrx_sycl INTERFACE)
 if(_qrx_sycl STREQUAL "host")
+  # Where the bundled runtime's headers (sycl/sycl.hpp, ...) install,
+  # relative to the include folder: inside the library's own folder, never
+  # <prefix>/include/sycl, where they would shadow the headers of a SYCL
+  # implementation installed on the same system for every program there.
+  # Callers reach them through the CMake package and the pkg-config file.
+  set(QRX_HOSTSYCL_INCLUDE_SUBDIR qrx_data_fitting/hostsycl)
   add_subdirectory(${PROJECT_SOURCE_DIR}/hostsycl ${PROJECT_BINARY_DIR}/hostsycl)
   target_link_libraries(qrx_sycl INTERFACE hostsycl)
 elseif(_qrx_sycl STREQUAL "acpp")

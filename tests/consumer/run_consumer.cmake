@@ -3,6 +3,11 @@
 #                       QRX_BUILD_DIR is installed into QRX_SCRATCH/prefix
 #   QRX_PKG_CONFIG_PATH when set, the consumer finds the library through the
 #                       pkg-config file in this folder instead of find_package
+#   QRX_USE_PKG_CONFIG  when ON, the same through the tree's own pkg-config
+#                       folder, QRX_PREFIX/QRX_LIBDIR/pkgconfig
+#   QRX_INCLUDEDIR      the tree's include folder, relative to QRX_PREFIX
+#   QRX_HOSTSYCL_INCLUDE_SUBDIR  where in it the bundled SYCL runtime's
+#                       headers are, empty when the build does not use it
 file(REMOVE_RECURSE ${QRX_SCRATCH})
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc)
@@ -13,6 +18,29 @@ endfunction()
 if(NOT QRX_PREFIX)
   set(QRX_PREFIX ${QRX_SCRATCH}/prefix)
   run(${CMAKE_COMMAND} --install ${QRX_BUILD_DIR} --prefix ${QRX_PREFIX})
+endif()
+if(QRX_USE_PKG_CONFIG)
+  set(QRX_PKG_CONFIG_PATH ${QRX_PREFIX}/${QRX_LIBDIR}/pkgconfig)
+endif()
+
+# The only sycl/sycl.hpp of the tree is the bundled runtime's, in the
+# library's own include folder, and only when the build uses that runtime: a
+# sycl/ folder at the top of the include tree would shadow the headers of any
+# other SYCL implementation on the system.
+if(NOT QRX_INCLUDEDIR)
+  set(QRX_INCLUDEDIR include)
+endif()
+cmake_path(ABSOLUTE_PATH QRX_INCLUDEDIR BASE_DIRECTORY ${QRX_PREFIX} OUTPUT_VARIABLE include_dir)
+if(EXISTS ${include_dir}/sycl)
+  message(FATAL_ERROR "the tree has ${include_dir}/sycl")
+endif()
+file(GLOB_RECURSE sycl_headers ${QRX_PREFIX}/sycl.hpp)
+set(expected)
+if(QRX_HOSTSYCL_INCLUDE_SUBDIR)
+  set(expected ${include_dir}/${QRX_HOSTSYCL_INCLUDE_SUBDIR}/sycl/sycl.hpp)
+endif()
+if(NOT "${sycl_headers}" STREQUAL "${expected}")
+  message(FATAL_ERROR "sycl.hpp in the tree: '${sycl_headers}'; expected: '${expected}'")
 endif()
 
 # The search prefixes go through the environment, whose list separator is

@@ -57,7 +57,7 @@ for f in \
   "$lib/libqrx_lumo_thread.so.2" \
   "$lib/libqrx_df_kernels.so" \
   "$lib/libhostsycl.so.$QRX_SOVERSION" \
-  "$inc/sycl/sycl.hpp" \
+  "$inc/$QRX_HOSTSYCL_INCLUDE_SUBDIR/sycl/sycl.hpp" \
   "$lib/cmake/qrx_data_fitting/qrx_data_fitting-config.cmake" \
   "$lib/cmake/qrx_data_fitting/qrx_data_fitting-config-version.cmake" \
   "$lib/cmake/qrx_data_fitting/qrx_data_fitting-targets.cmake" \
@@ -69,6 +69,10 @@ for h in "$QRX_SOURCE_DIR"/include/data_fitting/*.hpp; do
   [ -e "$f" ] || missing="$missing ${f#"$root"}"
 done
 [ -z "$missing" ] || fail "missing from the package:$missing"
+# The bundled runtime's headers sit in the library's own folder: a sycl/
+# folder at the top of the include tree would shadow the headers of any
+# other SYCL implementation on the system.
+[ ! -e "$inc/sycl" ] || fail "the package installs ${inc#"$root"}/sycl"
 
 # The CMake package and the pkg-config file locate the tree from their own
 # folder: no path of this build, nor its configured prefix, may be written in.
@@ -82,6 +86,18 @@ done
 echo "== pkg-config on the unpacked tree"
 PKG_CONFIG_PATH=$lib/pkgconfig pkg-config --variable=prefix qrx_data_fitting
 PKG_CONFIG_PATH=$lib/pkgconfig pkg-config --cflags --libs qrx_data_fitting
+# Both ways in name the bundled runtime's include folder, and the pkg-config
+# file no other folder holding sycl/sycl.hpp: the consumer could otherwise
+# compile against some other SYCL implementation's headers.
+sycl_dirs=
+for flag in $(PKG_CONFIG_PATH=$lib/pkgconfig pkg-config --cflags-only-I qrx_data_fitting); do
+  d=${flag#-I}
+  [ -e "$d/sycl/sycl.hpp" ] && sycl_dirs="$sycl_dirs $(realpath "$d")"
+done
+[ "$sycl_dirs" = " $(realpath "$inc/$QRX_HOSTSYCL_INCLUDE_SUBDIR")" ] \
+  || fail "the pkg-config file's folders with sycl/sycl.hpp are '$sycl_dirs', not ${inc#"$root"}/$QRX_HOSTSYCL_INCLUDE_SUBDIR"
+grep -qF "$QRX_HOSTSYCL_INCLUDE_SUBDIR" "$lib/cmake/qrx_data_fitting/qrx_data_fitting-targets.cmake" \
+  || fail "the CMake package's include folders miss $QRX_HOSTSYCL_INCLUDE_SUBDIR"
 
 # consumer NAME [-DVAR=VALUE...]: builds and runs the consumer project against
 # the unpacked tree, then runs it again with the loader's trace to check that
@@ -99,6 +115,8 @@ consumer() {
     -DQRX_PREFIX_PATH="$QRX_PREFIX_PATH" \
     -DQRX_ACPP_TARGETS="$QRX_ACPP_TARGETS" \
     -DQRX_SANITIZE="$QRX_SANITIZE" \
+    -DQRX_INCLUDEDIR="$QRX_INCLUDEDIR" \
+    -DQRX_HOSTSYCL_INCLUDE_SUBDIR="$QRX_HOSTSYCL_INCLUDE_SUBDIR" \
     "$@" \
     -P "$QRX_SOURCE_DIR/tests/consumer/run_consumer.cmake" \
     || fail "consumer through $name"
