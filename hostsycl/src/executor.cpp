@@ -1,9 +1,11 @@
 #include "executor.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <thread>
 #include <utility>
 
@@ -27,13 +29,40 @@ executor::executor() {
 }
 
 void executor::enqueue(std::shared_ptr<event_impl> command) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ready_.push_back(std::move(command));
-  if (ready_.size() > idle_) {
-    ++threads_;
-    std::thread(&executor::worker, this).detach();
+  bool add_thread = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ready_.push_back(std::move(command));
+    // A thread being started counts as idle: it takes a command as soon as it
+    // runs, so a burst of submissions does not start a thread each.
+    if (ready_.size() > idle_ + starting_) {
+      ++threads_;
+      ++starting_;
+      add_thread = true;
+    }
   }
+  if (add_thread) {
+    try {
+      std::thread(&executor::worker, this).detach();
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      --threads_;
+      --starting_;
+      throw;
+    }
+  }
+  // Outside the lock, so that the woken thread does not block on it at once.
   ready_cv_.notify_one();
+}
+
+bool executor::take_back(const std::shared_ptr<event_impl>& command) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (shuffle_ && std::bernoulli_distribution(0.5)(rng_)) return false;
+  // The command was made ready last, most often: look from the back.
+  const auto found = std::find(ready_.rbegin(), ready_.rend(), command);
+  if (found == ready_.rend()) return false;
+  ready_.erase(std::next(found).base());
+  return true;
 }
 
 std::shared_ptr<event_impl> executor::take_ready() {
@@ -45,11 +74,14 @@ std::shared_ptr<event_impl> executor::take_ready() {
 }
 
 void executor::worker() {
+  bool starting = true;
   for (;;) {
     std::shared_ptr<event_impl> command;
     long delay_us = 0;
     {
       std::unique_lock<std::mutex> lock(mutex_);
+      if (starting) --starting_;  // idle from now on, without a gap
+      starting = false;
       ++idle_;
       while (ready_.empty()) {
         // Threads beyond a small reserve retire after a while without work,
@@ -66,31 +98,34 @@ void executor::worker() {
       if (shuffle_) delay_us = std::uniform_int_distribution<long>(0, 400)(rng_);
     }
     if (delay_us > 0) std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
-
-    {
-      std::lock_guard<std::mutex> lock(command->mutex);
-      command->status = info::event_command_status::running;
-    }
-    if (command->work) {
-      if (command->kind == command_kind::host_task) {
-        // The error is recorded after the catch block has ended, so that this
-        // thread holds no reference to the exception once the queue has it:
-        // the thread that drops the last one frees it, after it has been
-        // handed over under the queue's lock.
-        std::exception_ptr error;
-        try {
-          command->work();
-        } catch (...) {
-          error = std::current_exception();
-        }
-        if (error) command->queue->record_error(std::move(error));
-      } else {
-        // Kernels and memory operations cannot throw: kernels run noexcept.
-        command->work();
-      }
-    }
-    complete(command);
+    run(command);
   }
+}
+
+void run(const std::shared_ptr<event_impl>& command) {
+  {
+    std::lock_guard<std::mutex> lock(command->mutex);
+    command->status = info::event_command_status::running;
+  }
+  if (command->work) {
+    if (command->kind == command_kind::host_task) {
+      // The error is recorded after the catch block has ended, so that this
+      // thread holds no reference to the exception once the queue has it:
+      // the thread that drops the last one frees it, after it has been
+      // handed over under the queue's lock.
+      std::exception_ptr error;
+      try {
+        command->work();
+      } catch (...) {
+        error = std::current_exception();
+      }
+      if (error) command->queue->record_error(std::move(error));
+    } else {
+      // Kernels and memory operations cannot throw: kernels run noexcept.
+      command->work();
+    }
+  }
+  complete(command);
 }
 
 void complete(const std::shared_ptr<event_impl>& command) {
@@ -118,9 +153,17 @@ void parallel_for_chunks(std::size_t n, const std::function<void(std::size_t, st
   order.joined();
 }
 
-void event_impl::wait() {
-  std::unique_lock<std::mutex> lock(mutex);
-  done.wait(lock, [this] { return status == info::event_command_status::complete; });
+void wait_for(const std::shared_ptr<event_impl>& command) {
+  {
+    std::lock_guard<std::mutex> lock(command->mutex);
+    if (command->status == info::event_command_status::complete) return;
+  }
+  if (executor::instance().take_back(command)) {
+    run(command);
+    return;
+  }
+  std::unique_lock<std::mutex> lock(command->mutex);
+  command->done.wait(lock, [&command] { return command->status == info::event_command_status::complete; });
 }
 
 }  // namespace sycl::detail

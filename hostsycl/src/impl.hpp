@@ -70,8 +70,6 @@ struct event_impl {
   command_kind kind = command_kind::none;
   std::function<void()> work;
   std::shared_ptr<queue_impl> queue;  // null for events not made by a queue
-
-  void wait();
 };
 
 // The handler of last resort: report every error and terminate.

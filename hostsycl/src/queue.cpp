@@ -148,7 +148,7 @@ void queue::wait() {
     snapshot = impl_->outstanding;
   }
   for (auto& weak : snapshot)
-    if (auto command = weak.lock()) command->wait();
+    if (auto command = weak.lock()) detail::wait_for(command);
 }
 
 void queue::wait_and_throw() {
@@ -162,19 +162,19 @@ event::event() : impl_(std::make_shared<detail::event_impl>()) {
   impl_->status = info::event_command_status::complete;
 }
 
-void event::wait() { impl_->wait(); }
+void event::wait() { detail::wait_for(impl_); }
 
 void event::wait(const std::vector<event>& eventList) {
-  for (const event& e : eventList) detail::impl_access::get(e)->wait();
+  for (const event& e : eventList) detail::wait_for(detail::impl_access::get(e));
 }
 
 void event::wait_and_throw() {
-  impl_->wait();
+  detail::wait_for(impl_);
   if (impl_->queue) impl_->queue->deliver_errors();
 }
 
 void event::wait_and_throw(const std::vector<event>& eventList) {
-  for (const event& e : eventList) detail::impl_access::get(e)->wait();
+  for (const event& e : eventList) detail::wait_for(detail::impl_access::get(e));
   for (const event& e : eventList) {
     const auto& impl = detail::impl_access::get(e);
     if (impl->queue) impl->queue->deliver_errors();

@@ -147,6 +147,29 @@ TEST_P(Ordering, BlockedCommandHoldsBackItsDependentsUntilEveryWaiterWakes) {
   EXPECT_EQ(woke, 6);
 }
 
+// A thread that waits may run a ready command itself. The command it runs may block on another ready
+// command, submitted before or after it, or wait for one from inside: that one must still run elsewhere.
+TEST_P(Ordering, CommandRunByItsWaiterDoesNotStarveTheOnesItBlocksOn) {
+  for (int waiter = 0; waiter < 4; ++waiter) {
+    auto opened = std::make_shared<std::atomic<bool>>(false);
+    auto spin = [opened] { while (!*opened) std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+    auto open = [opened] { *opened = true; };
+    sycl::event opener_before, opener_after;
+    if (waiter == 3) opener_before = q_.submit([&](sycl::handler& h) { h.host_task([=] { pause_briefly(); open(); }); });
+    const sycl::event blocked = q_.submit([&](sycl::handler& h) { h.host_task(spin); });
+    if (waiter != 3) opener_after = q_.submit([&](sycl::handler& h) { h.host_task(open); });
+    const sycl::event nested = q_.submit([&](sycl::handler& h) {
+      h.host_task([blocked] { sycl::event(blocked).wait(); });
+    });
+    if (waiter == 0) sycl::event(blocked).wait();
+    if (waiter == 1) q_.wait();
+    if (waiter >= 2) sycl::event::wait({nested, blocked});
+    EXPECT_TRUE(*opened) << "waiter " << waiter;
+    q_.wait();
+    EXPECT_EQ(status_of(nested), status::complete);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllDevices, Ordering, testing::ValuesIn(root_types), type_label);
 
 // Threads share one queue, each running its own chain v <- 3v + k (or v <- 1000 + k) of mixed commands,
