@@ -2,6 +2,10 @@
 // (site x function) pairs per second, for both spline kinds and element
 // types, every partition hint, partitions of 10^2 to 10^7 breakpoints, random
 // and uniform sites, 1 and 16 functions, values only and all four orders.
+// The many/ rows hold the sites at 10^5 on a listed partition of 1001
+// breakpoints and vary the number of functions (1, 16, 1000), the site order
+// (random, sorted) and the result layout, with values and the first two
+// derivatives; their CPU column is the time of every thread of the process.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -144,11 +148,100 @@ void register_kind(const std::string& kind) {
   }
 }
 
+// Data of the many/ rows: 10^5 sites (random, or the same sorted) on a listed
+// partition of 1001 breakpoints; results for up to 1000 functions and three
+// orders (2.4 GB in double), allocated and touched once.
+constexpr std::int64_t many_nx = 1001, many_nsites = 100'000, many_max_ny = 1000;
+
+template <typename T>
+struct many_data {
+  usm_buffer<T> partition, coeffs, random_sites, sorted_sites, results;
+  usm_buffer<T*> cell;
+  many_data() {
+    std::mt19937_64 gen(many_nx);
+    std::uniform_real_distribution<T> jitter(0, T(0.5));
+    partition.resize(many_nx);
+    for (std::int64_t i = 0; i < many_nx; ++i) partition.data[i] = T(i) + jitter(gen);
+    std::sort(partition.data, partition.data + many_nx);
+    random_sites.resize(many_nsites);
+    sorted_sites.resize(many_nsites);
+    std::uniform_real_distribution<T> site(partition.data[0], partition.data[many_nx - 1]);
+    for (std::int64_t i = 0; i < many_nsites; ++i) random_sites.data[i] = site(gen);
+    std::copy(random_sites.data, random_sites.data + many_nsites, sorted_sites.data);
+    std::sort(sorted_sites.data, sorted_sites.data + many_nsites);
+    coeffs.resize((many_nx - 1) * many_max_ny * 4);
+    std::uniform_real_distribution<T> value(-1, 1);
+    for (std::size_t i = 0; i < coeffs.size; ++i) coeffs.data[i] = value(gen);
+    cell.resize(1);
+    cell.data[0] = coeffs.data;
+    results.resize(many_nsites * many_max_ny * 3);
+    std::fill(results.data, results.data + results.size, T(0));
+  }
+};
+
+template <typename T>
+many_data<T>& many() {
+  gpu();  // the queue outlives the data freed through it
+  static many_data<T> d;
+  return d;
+}
+
+struct many_config {
+  std::int64_t ny;
+  bool sorted;
+  df::interpolate_hint layout;
+};
+
+template <typename T, typename Kind>
+void interpolate_many(benchmark::State& state, many_config c) {
+  many_data<T>& d = many<T>();
+  T* sites = c.sorted ? d.sorted_sites.data : d.random_sites.data;
+  const auto sh = c.sorted ? df::site_hint::kind_64 : df::site_hint::non_uniform;
+  std::int32_t indicators[3] = {1, 1, 1};
+  for (auto _ : state) {
+    df::detail::dispatch_interpolate<T, Kind>(gpu(), many_nx, c.ny, d.partition.data, d.cell.data, sites, many_nsites,
+                                              d.results.data, 3, indicators, {},
+                                              static_cast<std::int64_t>(df::partition_hint::non_uniform),
+                                              static_cast<std::int64_t>(sh), static_cast<std::int64_t>(c.layout))
+        .wait();
+  }
+  state.SetItemsProcessed(state.iterations() * many_nsites * c.ny);
+}
+
+const char* name(df::interpolate_hint h) {
+  return h == df::interpolate_hint::funcs_sites_ders   ? "funcs_sites_ders"
+         : h == df::interpolate_hint::funcs_ders_sites ? "funcs_ders_sites"
+         : h == df::interpolate_hint::sites_funcs_ders ? "sites_funcs_ders"
+                                                       : "sites_ders_funcs";
+}
+
+template <typename T, typename Kind>
+void register_many(const std::string& kind) {
+  const std::string type = std::is_same_v<T, float> ? "float" : "double";
+  for (std::int64_t ny : {1, 16, 1000}) {
+    for (bool sorted : {false, true}) {
+      for (auto layout : {df::interpolate_hint::funcs_sites_ders, df::interpolate_hint::funcs_ders_sites,
+                          df::interpolate_hint::sites_funcs_ders, df::interpolate_hint::sites_ders_funcs}) {
+        const std::string n = "many/" + kind + "/" + type + "/nx:1001/nsites:100000/ny:" + std::to_string(ny) +
+                              "/sites:" + (sorted ? "sorted" : "random") + "/layout:" + name(layout) +
+                              "/mask:value+d1+d2";
+        benchmark::RegisterBenchmark(n.c_str(), interpolate_many<T, Kind>, many_config{ny, sorted, layout})
+            ->Unit(benchmark::kMillisecond)
+            ->MeasureProcessCPUTime()  // the CPU column: every thread's time, less sensitive to other load
+            ->UseRealTime()
+            ->MinTime(0.2);
+      }
+    }
+  }
+}
+
 const bool registered = [] {
   register_kind<float, df::linear_spline::default_type>("linear");
   register_kind<double, df::linear_spline::default_type>("linear");
   register_kind<float, df::cubic_spline::hermite>("cubic");
   register_kind<double, df::cubic_spline::hermite>("cubic");
+  register_many<double, df::linear_spline::default_type>("linear");
+  register_many<double, df::cubic_spline::hermite>("cubic");
   return true;
 }();
 

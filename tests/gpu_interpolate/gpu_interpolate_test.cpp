@@ -12,7 +12,9 @@
 
 #include "detail/gpu/interpolate/cell_search.hpp"
 #include "detail/gpu/interpolate/dispatch_interpolate.hpp"
+#include "detail/gpu/interpolate/function_block.hpp"
 #include "detail/gpu/interpolate/interpolate_hints.hpp"
+#include "detail/gpu/launch_range.hpp"
 #include "spline/spline_test_support.hpp"
 #include "support/uniform_breakpoints.hpp"
 
@@ -44,16 +46,17 @@ struct indicators {
 };
 
 // One interpolation into ny*nsites*K + 1 elements that start as `fill`; the last catches writes past the end.
+// block 0 lets the dispatcher pick how many functions a work-item evaluates.
 template <typename T, typename Kind>
 vector<T> interpolate(const vector<T>& partition, std::int64_t nx, const vector<T>& coeffs, std::int64_t ny,
                       const vector<T>& sites, std::int64_t nsites, std::bitset<32> mask, std::int64_t ph,
-                      std::int64_t sh, std::int64_t ih, T fill) {
+                      std::int64_t sh, std::int64_t ih, T fill, std::int64_t block = 0) {
   sycl::queue q = test_support::kernel_queue();
   const indicators ind(mask);
   usm_array<T> p(q, partition), c(q, coeffs), x(q, sites), out(q, ny * nsites * ind.count + 1, fill);
   usm_array<T*> cell(q, {c.get()});
   dfd::dispatch_interpolate<T, Kind>(q, nx, ny, p.get(), cell.get(), x.get(), nsites, out.get(), ind.count, ind.flags,
-                                     {}, ph, sh, ih)
+                                     {}, ph, sh, ih, nullptr, block)
       .wait();
   return out.to_vector();
 }
@@ -219,25 +222,26 @@ struct Kernels : ::testing::Test {
   using T = std::tuple_element_t<0, P>;
   using Kind = std::tuple_element_t<1, P>;
   static constexpr int m = std::is_same_v<Kind, linear> ? 2 : 4;  // coefficients per cell, orders
-  static constexpr std::int64_t nx = 9, ny = 3;
+  static constexpr std::int64_t nx = 9, max_ny = 7;
 
   Kernels() {  // uneven breakpoints on about [0.3, 3.5]; sites from 3 beyond one end to 3 beyond the other
     for (int i = 0; i < nx; ++i) xs.push_back(T(0.3 + 0.4 * i + 0.15 * std::sin(3.0 * i)));
-    for (int i = 0; i < (nx - 1) * ny * m; ++i) coeffs.push_back(T(2 * std::sin(1.7 * i + 1)));
+    for (int i = 0; i < (nx - 1) * max_ny * m; ++i) coeffs.push_back(T(2 * std::sin(1.7 * i + 1)));
     for (int i = 0; i < 23; ++i) sites.push_back(xs[0] - 3 + (xs[nx - 1] - xs[0] + 6) * T(std::fmod(0.618 * i, 1.0)));
   }
   T x(partition_hint ph, std::int64_t i) const {
     return ph != partition_hint::uniform ? xs[i] : (xs.back() - xs.front()) / T(nx - 1) * T(i) + xs.front();
   }
 
-  // Every element of the results: the host value where an order is asked for
-  // and exists, at the documented slot of its layout; untouched elsewhere.
+  // Every element of the results of ny functions, block of them to a work-item (0: the dispatcher's choice): the
+  // host value where an order is asked for and exists, at the documented slot of its layout; untouched elsewhere.
   void check(partition_hint ph, df::site_hint sh, df::interpolate_hint ih, std::bitset<32> mask, const vector<T>& given,
-             std::int64_t n) {
-    SCOPED_TRACE(::testing::Message() << "hints " << int(ph) << " " << int(sh) << " " << int(ih) << " mask " << mask);
+             std::int64_t n, std::int64_t ny = 3, std::int64_t block = 0) {
+    SCOPED_TRACE(::testing::Message() << "hints " << int(ph) << " " << int(sh) << " " << int(ih) << " mask " << mask
+                                      << " nsites " << n << " ny " << ny << " block " << block);
     const vector<T> p = ph == partition_hint::uniform ? vector<T>{xs.front(), xs.back()} : xs;
     const auto out = interpolate<T, Kind>(p, nx, coeffs, ny, given, n, mask, std::int64_t(ph), std::int64_t(sh),
-                                          std::int64_t(ih), T(-777.25));
+                                          std::int64_t(ih), T(-777.25), block);
     const std::int64_t K = indicators(mask).count;
     vector<T> want(out.size(), T(-777.25)), tol(out.size(), 0);  // untouched where nothing is asked for
     for (std::int64_t s = 0; s < n; ++s) {
@@ -289,6 +293,39 @@ TYPED_TEST(Kernels, EveryHintCombinationAndMaskMatchesTheHostValuesAndDerivative
       });
     });
   });
+}
+
+// A work-item finds its site's cell once and evaluates a block of functions there: blocks of one function, of
+// several that divide ny or not (the last block is short), of all and of more than ny, for every layout, site and
+// partition hint, with many sites and with one.
+TYPED_TEST(Kernels, BlocksOfFunctionsMatchTheHostValuesInEveryLayout) {
+  using T = typename TestFixture::T;
+  const vector<T> ends{this->xs.front() - T(0.7), this->xs.back() + T(0.9)};
+  for_each_value(dfd::interpolate_hint_list{}, [&](df::interpolate_hint ih) {
+    for_each_value(dfd::site_hint_list{}, [&](df::site_hint sh) {
+      for_each_value(dfd::partition_hint_list{}, [&](partition_hint ph) {
+        const vector<T>& sites = sh == df::site_hint::uniform ? ends : this->sites;
+        for (std::int64_t n : {sh == df::site_hint::uniform ? 31 : 23, 1}) {
+          for (std::int64_t block : {1, 2, 3, 7, 8}) this->check(ph, sh, ih, 0b111, sites, n, this->max_ny, block);
+          this->check(ph, sh, ih, 0b1011, sites, n, 5, 0);
+        }
+      });
+    });
+  });
+}
+
+// Each call gets blocks of at least one function and at most ny, whose work-items cover every (function, site) pair
+// and stay below 2^31.
+TEST(FunctionBlock, CoversEveryPairWithFewerWorkItemsThanPairs) {
+  for (std::int64_t nsites : {1, 2, 1000, 1 << 14, 1 << 20, std::int32_t(dfd::max_work_items)}) {
+    for (std::int64_t ny : {1, 2, 3, 16, 31, 33, 1000, 1 << 20}) {
+      if (nsites > dfd::max_work_items / ny) continue;
+      const std::int64_t block = dfd::function_block(nsites, ny);
+      const std::int64_t items = dfd::function_block_work_items(nsites, ny, block);
+      EXPECT_TRUE(block >= 1 && block <= std::min(ny, dfd::max_function_block)) << nsites << " " << ny << " " << block;
+      EXPECT_TRUE(items * block >= nsites * ny && items <= nsites * ny) << nsites << " " << ny << " " << block;
+    }
+  }
 }
 
 // Invalid calls are refused on the calling thread before anything is submitted, in the order interpolate, site

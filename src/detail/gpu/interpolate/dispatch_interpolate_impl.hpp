@@ -9,6 +9,7 @@
 #include "data_fitting/hints.hpp"
 #include "data_fitting/spline_types.hpp"
 #include "detail/gpu/interpolate/check_interpolate_arguments.hpp"
+#include "detail/gpu/interpolate/function_block.hpp"
 #include "detail/gpu/interpolate/dispatch_interpolate.hpp"
 #include "detail/gpu/interpolate/gpu_cubic_interpolate.hpp"
 #include "detail/gpu/interpolate/gpu_linear_interpolate.hpp"
@@ -46,17 +47,21 @@ sycl::event dispatch_interpolate(sycl::queue& queue, std::int64_t nx, std::int64
                                  std::int32_t der_count, const std::int32_t* der_indicators,
                                  const std::vector<sycl::event>& dependencies, std::int64_t part_hint,
                                  std::int64_t site_hint_value, std::int64_t interp_hint,
-                                 const std::int32_t* refused) {
+                                 const std::int32_t* refused, std::int64_t block) {
   check_interpolate_arguments(part_hint, site_hint_value, interp_hint, nsites, ny, sites, results);
-  const sycl::range<1> range = checked_launch_range(nsites, ny);
-  if (range.size() == 0) {
+  // The call is refused from 2^31 (function, site) pairs on, whatever the
+  // blocks, so that the limit does not depend on how the work is shared out.
+  if (checked_launch_range(nsites, ny).size() == 0) {
     // No work-item, but the event still completes only after the dependencies.
     return queue.submit([&](sycl::handler& cgh) { cgh.depends_on(dependencies); });
   }
 
   constexpr int orders = spline_orders<SplineType>;
-  interpolate_args<FpType, orders> args{nsites, sites, nx, partitions, ny, coeffs, results, der_count, {}, refused};
+  if (block <= 0) block = function_block(nsites, ny);
+  interpolate_args<FpType, orders> args{nsites, sites, nx, partitions, ny, coeffs, results, der_count, {}, refused,
+                                        block};
   set_derivative_flags(args, der_count, der_indicators);
+  const sycl::range<1> range(static_cast<std::size_t>(function_block_work_items(nsites, ny, block)));
 
   constexpr auto row_major = coefficient_hint::row_major;
   sycl::event event;

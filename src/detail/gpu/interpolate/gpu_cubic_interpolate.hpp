@@ -7,6 +7,7 @@
 
 #include "data_fitting/hints.hpp"
 #include "detail/gpu/interpolate/cell_search.hpp"
+#include "detail/gpu/interpolate/function_block.hpp"
 #include "detail/gpu/interpolate/interpolate_args.hpp"
 #include "detail/gpu/interpolate/result_slot.hpp"
 #include "detail/gpu/interpolate/site_at.hpp"
@@ -25,34 +26,41 @@ struct derivative_factors {
   FpType six = 6;
 };
 
-// Work-item k of a cubic interpolation: function k / nsites, site k % nsites,
-// t = x - x_cell. Each flagged order is a Horner form in t; orders 4 and up
-// do not exist and are never written.
+// Work-item k of a cubic interpolation: site s, found in its cell once, and
+// functions first..last-1 of its block (site_and_functions), t = x - x_cell.
+// Each flagged order is a Horner form in t; orders 4 and up do not exist and
+// are never written.
 template <interpolate_hint IH, site_hint SH, partition_hint PH, typename FpType>
 void cubic_interpolate_at(const interpolate_args<FpType, 4>& a, const derivative_factors<FpType>& m, std::int64_t k) {
   if (construction_refused(a)) return;
-  const function_and_site item(k, a.nsites);
-  const std::int64_t f = item.f;
-  const std::int64_t s = item.s;
-  const FpType x = site_at<SH>(a.sites, a.nsites, s);
+  const site_and_functions item(k, a.nsites, a.function_block, a.ny);
+  const FpType x = site_at<SH>(a.sites, a.nsites, item.s);
   const std::int64_t cell = find_cell<PH>(a.partitions, a.nx, x);
-  const FpType* c = *a.coeffs + ((a.nx - 1) * f + cell) * 4;
-  const FpType c0 = c[0];
-  const FpType c1 = c[1];
-  const FpType c2 = c[2];
-  const FpType c3 = c[3];
   const FpType t = x - cell_origin<PH>(a.partitions, a.nx, cell);
-  auto slot = [&](std::int64_t d) -> FpType& {
-    return a.results[result_slot<IH>(a.ny, a.nsites, a.der_count, f, s, d)];
-  };
-  if (a.der_flags[0]) slot(0) = ((c3 * t + c2) * t + c1) * t + c0;
-  if (a.der_flags[1]) slot(1) = ((c3 * t) * m.three + m.two * c2) * t + c1;
-  if (a.der_flags[2]) slot(2) = (t * c3) * m.six + c2 * m.two;
-  if (a.der_flags[3]) slot(3) = c3 * m.six;
+  // Locals, so that the stores to the results cannot make the compiler read
+  // the arguments again for every function.
+  const FpType* const coeffs = *a.coeffs;
+  FpType* const results = a.results;
+  const bool value = a.der_flags[0], d1 = a.der_flags[1], d2 = a.der_flags[2], d3 = a.der_flags[3];
+  const FpType two = m.two, three = m.three, six = m.six;
+  const std::int64_t row = (a.nx - 1) * 4;  // coefficients of one function
+  const result_strides step = result_strides_of<IH>(a.ny, a.nsites, a.der_count);
+  std::int64_t c = item.first * row + cell * 4;
+  std::int64_t r = result_slot<IH>(a.ny, a.nsites, a.der_count, item.first, item.s, 0);
+  for (std::int64_t f = item.first; f < item.last; ++f, c += row, r += step.function) {
+    const FpType c0 = coeffs[c];
+    const FpType c1 = coeffs[c + 1];
+    const FpType c2 = coeffs[c + 2];
+    const FpType c3 = coeffs[c + 3];
+    if (value) results[r] = ((c3 * t + c2) * t + c1) * t + c0;
+    if (d1) results[r + step.order] = ((c3 * t) * three + two * c2) * t + c1;
+    if (d2) results[r + 2 * step.order] = (t * c3) * six + c2 * two;
+    if (d3) results[r + 3 * step.order] = c3 * six;
+  }
 }
 
 // Submits one command group: depends_on(dependencies), then one work-item per
-// (function, site) pair over `range` (nsites*ny, already checked).
+// site and block of functions over `range` (already checked).
 template <typename FpType, coefficient_hint CH, interpolate_hint IH, site_hint SH, partition_hint PH>
 sycl::event gpu_cubic_interpolate(sycl::queue& queue, const interpolate_args<FpType, 4>& args, sycl::range<1> range,
                                   const std::vector<sycl::event>& dependencies) {

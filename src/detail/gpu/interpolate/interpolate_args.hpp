@@ -11,6 +11,7 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // refused, when not null, is the outcome of a construction whose own check
 // had not finished when the evaluation was submitted: a work-item writes
 // nothing when it reads non-zero there.
+// Each work-item evaluates up to function_block functions at one site.
 template <typename FpType, int Orders>
 struct interpolate_args {
   std::int64_t nsites;
@@ -23,6 +24,7 @@ struct interpolate_args {
   std::int32_t der_count;
   bool der_flags[Orders];
   const std::int32_t* refused;
+  std::int64_t function_block;
 };
 
 // Whether the construction the evaluation follows was refused by its own work.
@@ -30,17 +32,6 @@ template <typename FpType, int Orders>
 bool construction_refused(const interpolate_args<FpType, Orders>& a) {
   return a.refused != nullptr && *a.refused != 0;
 }
-
-// Function f = k / nsites and site s = k % nsites of work-item k. Launches
-// stay below 2^31 work-items, so 32-bit division is exact, and it costs far
-// less than 64-bit division on CPUs and GPUs alike.
-struct function_and_site {
-  function_and_site(std::int64_t k, std::int64_t nsites)
-      : f(static_cast<std::uint32_t>(k) / static_cast<std::uint32_t>(nsites)),
-        s(static_cast<std::uint32_t>(k) % static_cast<std::uint32_t>(nsites)) {}
-  std::int64_t f;
-  std::int64_t s;
-};
 
 // Flag d is set when order d is asked for: d < der_count and indicator d is 1.
 // Indicators from der_count on are never read. Filled on the host, so the

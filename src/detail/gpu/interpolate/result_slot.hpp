@@ -24,4 +24,26 @@ constexpr std::int64_t result_slot(std::int64_t ny, std::int64_t nsites, std::in
   }
 }
 
+// How far apart a layout keeps the results of neighbouring functions and of
+// neighbouring orders: result_slot(f + 1, s, d) - result_slot(f, s, d) and
+// result_slot(f, s, d + 1) - result_slot(f, s, d), the same for every f, s, d.
+struct result_strides {
+  std::int64_t function;
+  std::int64_t order;
+};
+
+template <interpolate_hint IH>
+constexpr result_strides result_strides_of(std::int64_t ny, std::int64_t nsites, std::int64_t K) {
+  if constexpr (IH == interpolate_hint::funcs_sites_ders) {
+    return {nsites * K, 1};
+  } else if constexpr (IH == interpolate_hint::funcs_ders_sites) {
+    return {K * nsites, nsites};
+  } else if constexpr (IH == interpolate_hint::sites_funcs_ders) {
+    return {K, 1};
+  } else {
+    static_assert(IH == interpolate_hint::sites_ders_funcs, "unknown interpolate hint");
+    return {1, ny};
+  }
+}
+
 }  // namespace velora::qrx::experimental::data_fitting::detail
