@@ -46,17 +46,19 @@ struct indicators {
 };
 
 // One interpolation into ny*nsites*K + 1 elements that start as `fill`; the last catches writes past the end.
-// block 0 lets the dispatcher pick how many functions a work-item evaluates.
+// block 0 lets the dispatcher pick how many functions a work-item evaluates; `refused` is what the kernels read as
+// the outcome of the construction.
 template <typename T, typename Kind>
 vector<T> interpolate(const vector<T>& partition, std::int64_t nx, const vector<T>& coeffs, std::int64_t ny,
                       const vector<T>& sites, std::int64_t nsites, std::bitset<32> mask, std::int64_t ph,
-                      std::int64_t sh, std::int64_t ih, T fill, std::int64_t block = 0) {
+                      std::int64_t sh, std::int64_t ih, T fill, std::int64_t block = 0, std::int32_t refused = 0) {
   sycl::queue q = test_support::kernel_queue();
   const indicators ind(mask);
   usm_array<T> p(q, partition), c(q, coeffs), x(q, sites), out(q, ny * nsites * ind.count + 1, fill);
   usm_array<T*> cell(q, {c.get()});
+  usm_array<std::int32_t> outcome(q, vector<std::int32_t>{refused});
   dfd::dispatch_interpolate<T, Kind>(q, nx, ny, p.get(), cell.get(), x.get(), nsites, out.get(), ind.count, ind.flags,
-                                     {}, ph, sh, ih, nullptr, block)
+                                     {}, ph, sh, ih, outcome.get(), block)
       .wait();
   return out.to_vector();
 }
@@ -297,7 +299,7 @@ TYPED_TEST(Kernels, EveryHintCombinationAndMaskMatchesTheHostValuesAndDerivative
 
 // A work-item finds its site's cell once and evaluates a block of functions there: blocks of one function, of
 // several that divide ny or not (the last block is short), of all and of more than ny, for every layout, site and
-// partition hint, with many sites and with one.
+// partition hint, with many sites and with one. Behind a refused construction no block writes anything.
 TYPED_TEST(Kernels, BlocksOfFunctionsMatchTheHostValuesInEveryLayout) {
   using T = typename TestFixture::T;
   const vector<T> ends{this->xs.front() - T(0.7), this->xs.back() + T(0.9)};
@@ -308,6 +310,13 @@ TYPED_TEST(Kernels, BlocksOfFunctionsMatchTheHostValuesInEveryLayout) {
         for (std::int64_t n : {sh == df::site_hint::uniform ? 31 : 23, 1}) {
           for (std::int64_t block : {1, 2, 3, 7, 8}) this->check(ph, sh, ih, 0b111, sites, n, this->max_ny, block);
           this->check(ph, sh, ih, 0b1011, sites, n, 5, 0);
+          for (std::int64_t block : {0, 3}) {
+            const vector<T> p = ph == partition_hint::uniform ? vector<T>{this->xs.front(), this->xs.back()} : this->xs;
+            const auto out = interpolate<T, typename TestFixture::Kind>(
+                p, this->nx, this->coeffs, this->max_ny, sites, n, 0b111, std::int64_t(ph), std::int64_t(sh),
+                std::int64_t(ih), T(-5), block, 1);
+            EXPECT_EQ(std::count(out.begin(), out.end(), T(-5)), std::int64_t(out.size())) << "refused, block " << block;
+          }
         }
       });
     });
