@@ -63,16 +63,15 @@ sycl::event dispatch_interpolate(sycl::queue& queue, std::int64_t nx, std::int64
   set_derivative_flags(args, der_count, der_indicators);
   const sycl::range<1> range(static_cast<std::size_t>(function_block_work_items(nsites, ny, block)));
 
-  constexpr auto row_major = coefficient_hint::row_major;
   sycl::event event;
   select_interpolate_kernel(interp_hint, site_hint_value, part_hint, [&](auto ih, auto sh, auto ph) {
     constexpr interpolate_hint IH = ih.value;
     constexpr site_hint SH = kernel_site_hint(sh.value);
     constexpr partition_hint PH = ph.value;
     if constexpr (is_linear_spline<SplineType>) {
-      event = gpu_linear_interpolate<FpType, row_major, IH, SH, PH>(queue, args, range, dependencies);
+      event = gpu_linear_interpolate<FpType, IH, SH, PH>(queue, args, range, dependencies);
     } else {
-      event = gpu_cubic_interpolate<FpType, row_major, IH, SH, PH>(queue, args, range, dependencies);
+      event = gpu_cubic_interpolate<FpType, IH, SH, PH>(queue, args, range, dependencies);
     }
   });
   return event;

@@ -14,7 +14,7 @@
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
-template <typename FpType, coefficient_hint CH, interpolate_hint IH, site_hint SH, partition_hint PH>
+template <typename FpType, interpolate_hint IH, site_hint SH, partition_hint PH>
 class cubic_interpolate_kernel;
 
 // Factors of the derivatives of c0 + c1*t + c2*t^2 + c3*t^3, captured with
@@ -61,15 +61,14 @@ void cubic_interpolate_at(const interpolate_args<FpType, 4>& a, const derivative
 
 // Submits one command group: depends_on(dependencies), then one work-item per
 // site and block of functions over `range` (already checked).
-template <typename FpType, coefficient_hint CH, interpolate_hint IH, site_hint SH, partition_hint PH>
+template <typename FpType, interpolate_hint IH, site_hint SH, partition_hint PH>
 sycl::event gpu_cubic_interpolate(sycl::queue& queue, const interpolate_args<FpType, 4>& args, sycl::range<1> range,
                                   const std::vector<sycl::event>& dependencies) {
-  static_assert(CH == coefficient_hint::row_major, "coefficients are row_major only");
   return queue.submit([&](sycl::handler& cgh) {
     cgh.depends_on(dependencies);
     const interpolate_args<FpType, 4> a = args;
     const derivative_factors<FpType> m{};
-    cgh.parallel_for<cubic_interpolate_kernel<FpType, CH, IH, SH, PH>>(range, [=](sycl::item<1> item) {
+    cgh.parallel_for<cubic_interpolate_kernel<FpType, IH, SH, PH>>(range, [=](sycl::item<1> item) {
       cubic_interpolate_at<IH, SH, PH>(a, m, static_cast<std::int64_t>(item.get_linear_id()));
     });
   });

@@ -14,7 +14,7 @@
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
-template <typename FpType, coefficient_hint CH, interpolate_hint IH, site_hint SH, partition_hint PH>
+template <typename FpType, interpolate_hint IH, site_hint SH, partition_hint PH>
 class linear_interpolate_kernel;
 
 // Work-item k of a linear interpolation: site s, found in its cell once, and
@@ -47,14 +47,13 @@ void linear_interpolate_at(const interpolate_args<FpType, 2>& a, std::int64_t k)
 
 // Submits one command group: depends_on(dependencies), then one work-item per
 // site and block of functions over `range` (already checked).
-template <typename FpType, coefficient_hint CH, interpolate_hint IH, site_hint SH, partition_hint PH>
+template <typename FpType, interpolate_hint IH, site_hint SH, partition_hint PH>
 sycl::event gpu_linear_interpolate(sycl::queue& queue, const interpolate_args<FpType, 2>& args, sycl::range<1> range,
                                    const std::vector<sycl::event>& dependencies) {
-  static_assert(CH == coefficient_hint::row_major, "coefficients are row_major only");
   return queue.submit([&](sycl::handler& cgh) {
     cgh.depends_on(dependencies);
     const interpolate_args<FpType, 2> a = args;
-    cgh.parallel_for<linear_interpolate_kernel<FpType, CH, IH, SH, PH>>(range, [=](sycl::item<1> item) {
+    cgh.parallel_for<linear_interpolate_kernel<FpType, IH, SH, PH>>(range, [=](sycl::item<1> item) {
       linear_interpolate_at<IH, SH, PH>(a, static_cast<std::int64_t>(item.get_linear_id()));
     });
   });
