@@ -4,7 +4,8 @@
 // gives bit for bit what the plain loops give: 64-bit cells, bisection,
 // general evaluation, compiled here for the baseline instruction set. Both
 // spline orders, every site kind, several order sets and every result
-// layout, for one function and for several.
+// layout, for one function and for several (the blocked many-function
+// tiles included, with blocks and chunks that end inside the call).
 
 #include <gtest/gtest.h>
 
@@ -91,12 +92,15 @@ TYPED_TEST(KernelVariants, EveryVariantEqualsThePlainLoops) {
   std::vector<T> random_sites(n);
   for (auto& s : random_sites) s = T(1.4) * unit(rng) - T(0.2);  // some outside the partition
 
-  // Every variant, with results kept in the caches and streamed past them.
+  // Every variant, with results kept in the caches and streamed past them;
+  // many functions also in small tiles, so that blocks of sites end inside
+  // the call and chunks of functions inside the function range.
   std::vector<qrx_df::run_options> runs;
   for (qrx_df::isa v : {qrx_df::isa::baseline, qrx_df::isa::avx2, qrx_df::isa::avx512}) {
     if (!qrx_df::isa_supported(v)) continue;
     runs.push_back({v, std::numeric_limits<std::int64_t>::max()});
     runs.push_back({v, 0});
+    runs.push_back({v, 0, 1000, 3000});
   }
   const std::int64_t layouts[] = {QRX_DF_RESULTS_FUNCS_SITES_DERS, QRX_DF_RESULTS_FUNCS_DERS_SITES,
                                   QRX_DF_RESULTS_SITES_FUNCS_DERS, QRX_DF_RESULTS_SITES_DERS_FUNCS};
@@ -105,8 +109,9 @@ TYPED_TEST(KernelVariants, EveryVariantEqualsThePlainLoops) {
   for (std::int64_t order : {QRX_DF_ORDER_LINEAR, QRX_DF_ORDER_CUBIC}) {
     // Values only, every order, and one set of orders chosen at run time.
     const std::vector<std::vector<std::int64_t>> order_sets =
-        order == QRX_DF_ORDER_LINEAR ? std::vector<std::vector<std::int64_t>>{{1}, {1, 1}, {0, 1}}
-                                     : std::vector<std::vector<std::int64_t>>{{1}, {1, 1, 1, 1}, {0, 1, 0, 1}};
+        order == QRX_DF_ORDER_LINEAR
+            ? std::vector<std::vector<std::int64_t>>{{1}, {1, 1}, {0, 1}}
+            : std::vector<std::vector<std::int64_t>>{{1}, {1, 1}, {1, 1, 1}, {1, 1, 1, 1}, {0, 1, 0, 1}};
     for (bool uniform : {false, true}) {
       // Every breakpoint, and for the uniform partition its neighbours, where
       // the quotient's rounding puts the candidate cell off by one.
@@ -123,7 +128,7 @@ TYPED_TEST(KernelVariants, EveryVariantEqualsThePlainLoops) {
       }
       std::vector<T> sorted = sites;
       std::sort(sorted.begin(), sorted.end());
-      for (std::int64_t ny : {1, 3}) {
+      for (std::int64_t ny : {1, 2, 3, 17}) {
         std::vector<T> coef(static_cast<std::size_t>((nx - 1) * order * ny));
         for (auto& c : coef) c = unit(rng) - T(0.5);
         qrx_df_task* task = nullptr;

@@ -16,9 +16,9 @@ namespace qrx_df {
 // Order d of the i-th site of a block goes to out[i*site_stride + d*der_stride]
 // when bit d of the mask is set; other slots are not touched.
 //
-// Mask and SiteStride are compile-time for the common cases (values only,
-// every order; sites 1, 2 or 4 apart, orders then adjacent when 2 or 4) so
-// that the loops vectorise; 0 means "given at run time".
+// Mask and SiteStride are compile-time for the common cases (orders 0 .. K-1
+// with sites adjacent, or with the K orders of a site adjacent: sites K
+// apart) so that the loops vectorise; 0 means "given at run time".
 template <typename T, typename Index, int Order, unsigned Mask, int SiteStride>
 void evaluate_block(const T* coef, const Index* cell, const T* t, std::int64_t n, T* out,
                     std::int64_t site_stride, std::int64_t der_stride, unsigned mask) {

@@ -222,7 +222,7 @@ QRX_DF_AVX512_FUNCTION void evaluate_avx512(const T* coef, const std::int32_t* c
   constexpr int w = lanes::width;
   constexpr unsigned every = Order == 4 ? 15U : 3U;
   constexpr bool rows_out = Mask == every && SiteStride == Order;
-  constexpr bool vectors_out = (Mask == 1U || Mask == every) && SiteStride == 1;
+  constexpr bool vectors_out = Mask != 0U && SiteStride == 1;
   const std::int64_t stride = SiteStride > 0 ? SiteStride : site_stride;
   const std::int64_t der = SiteStride >= 2 ? 1 : der_stride;
   const unsigned m = Mask != 0 ? Mask : mask;

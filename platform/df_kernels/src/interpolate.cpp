@@ -2,7 +2,10 @@
 // search per site serves every function, then each function's pieces are
 // evaluated over the block.
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
 #include <type_traits>
 
@@ -47,6 +50,7 @@ struct result_target {
   std::int64_t der_stride = 0;
   unsigned mask = 0;  // orders asked for; 0: nothing to evaluate
   std::int64_t bytes = 0;  // size of the results
+  bool site_major = false;  // the slots of one site are adjacent
 };
 
 // The variants of the search and the evaluation: the portable loops compiled
@@ -165,34 +169,41 @@ locate_fn<T, Index> choose_locate(isa target, partition_kind p, std::int64_t spa
 }
 
 // The one place that maps the asked-for orders and the result layout onto an
-// evaluation instantiation: values only, every order of the piece, or any
-// other set at run time; sites 1, 2 or 4 slots apart with adjacent orders, or
-// any strides at run time.
+// evaluation instantiation. Fast forms: orders 0 .. K-1 with sites adjacent
+// (orders der_stride apart), or with the K orders of a site in adjacent
+// slots; any other set or layout at run time. Kinds are (site stride, mask)
+// pairs, site stride 0 and mask 0 meaning "at run time".
 template <typename T, typename Index>
 evaluate_fn<T, Index> choose_evaluate(isa target, std::int64_t order, unsigned mask, std::int64_t site_stride,
                                       std::int64_t der_stride, bool stream) {
-  const unsigned every = order == QRX_DF_ORDER_LINEAR ? 3U : 15U;
-  const bool general = wide_index<Index>;
-  const unsigned mask_kind = general ? 0U : (mask == 1U ? 1U : (mask == every ? every : 0U));
-  const int stride_kind = general                                ? 0
-                          : site_stride == 1                     ? 1
-                          : (site_stride == 2 && der_stride == 1) ? 2
-                          : (site_stride == 4 && der_stride == 1) ? 4
-                                                                  : 0;
-  using strides = std::conditional_t<wide_index<Index>, value_list<int, 0>, value_list<int, 1, 2, 4, 0>>;
-  using linear_masks = std::conditional_t<wide_index<Index>, value_list<unsigned, 0U>, value_list<unsigned, 1U, 3U, 0U>>;
-  using cubic_masks = std::conditional_t<wide_index<Index>, value_list<unsigned, 0U>, value_list<unsigned, 1U, 15U, 0U>>;
-  evaluate_fn<T, Index> fn = nullptr;
-  select(strides{}, stride_kind, [&](auto stride) {
-    constexpr int S = decltype(stride)::value;
-    if (order == QRX_DF_ORDER_LINEAR) {
-      select(linear_masks{}, mask_kind,
-             [&](auto m) { fn = evaluate_variant<T, Index, 2, decltype(m)::value, S>(target, stream); });
-    } else {
-      select(cubic_masks{}, mask_kind,
-             [&](auto m) { fn = evaluate_variant<T, Index, 4, decltype(m)::value, S>(target, stream); });
+  const bool linear = order == QRX_DF_ORDER_LINEAR;
+  const unsigned every = linear ? 3U : 15U;
+  // Orders 0 .. K-1, and K.
+  const bool leading = mask != 0 && (mask & (mask + 1)) == 0 && (mask & ~every) == 0;
+  const auto k = static_cast<std::int64_t>(__builtin_popcount(mask));
+  int kind = 0;  // site stride * 16 + mask
+  if (!wide_index<Index> && leading) {
+    if (site_stride == 1) {
+      kind = 16 + static_cast<int>(mask);
+    } else if (site_stride == k && der_stride == 1 && k > 1) {
+      kind = static_cast<int>(k) * 16 + static_cast<int>(mask);
     }
-  });
+  }
+  using linear_kinds = std::conditional_t<wide_index<Index>, value_list<int, 0>, value_list<int, 17, 19, 35, 0>>;
+  using cubic_kinds = std::conditional_t<wide_index<Index>, value_list<int, 0>,
+                                         value_list<int, 17, 19, 23, 31, 35, 55, 79, 0>>;
+  evaluate_fn<T, Index> fn = nullptr;
+  if (linear) {
+    select(linear_kinds{}, kind, [&](auto c) {
+      constexpr int K = decltype(c)::value;
+      fn = evaluate_variant<T, Index, 2, static_cast<unsigned>(K % 16), K / 16>(target, stream);
+    });
+  } else {
+    select(cubic_kinds{}, kind, [&](auto c) {
+      constexpr int K = decltype(c)::value;
+      fn = evaluate_variant<T, Index, 4, static_cast<unsigned>(K % 16), K / 16>(target, stream);
+    });
+  }
   return fn;
 }
 
@@ -216,40 +227,93 @@ void result_strides(std::int64_t hint, std::int64_t ny, std::int64_t nsites, std
   }
 }
 
-// Runs the blocks of sites, each for a group of functions.
-template <typename T, typename Index>
-std::int32_t run_blocks(const site_source<T>& src, std::int64_t nsites, const result_target<T>& out,
-                        locate_fn<T, Index> locate_block, evaluate_fn<T, Index> evaluate,
-                        const qrx_df_threader_block* threader) {
-  const std::int64_t blocks = (nsites + block_sites - 1) / block_sites;
-  const std::int64_t ny = evaluate != nullptr ? out.ny : 0;
-  // Few blocks but many functions: split the functions as well, so that all
-  // threads get work; each group searches its block again.
-  std::int64_t per_group = ny > 0 ? ny : 1;
-  if (blocks < 16 && ny > 1) {
-    const std::int64_t wanted = (16 + blocks - 1) / blocks;
-    per_group = (ny + wanted - 1) / wanted;
+// How the sites and functions of a call are cut into tiles: blocks of sites
+// whose cells are found once, and within a block, chunks of functions
+// evaluated one function at a time over the whole block.
+struct tiling {
+  std::int64_t block = block_sites;
+  std::int64_t chunk = 1;
+};
+
+// One function: blocks small enough for the stack. Many functions in a
+// function-major layout: blocks long enough for each function's
+// coefficients, read from memory once per block, to serve many sites,
+// while the block's cells and offsets stay in the core's cache. Many
+// functions in a site-major layout: chunks of functions whose slots of a
+// site fill whole cache lines, and blocks whose results for one chunk (a
+// tile of lines written by nobody else) stay in the core's cache until the
+// chunk's last function has filled them.
+template <typename T>
+tiling tiling_of(const run_options& run, const result_target<T>& out, std::int64_t nsites) {
+  tiling tile;
+  if (out.ny <= 1 || out.mask == 0) return tile;
+  if (!out.site_major) {
+    tile.block = run.function_block;
+  } else {
+    const std::int64_t slots = out.site_stride / out.ny;  // per (function, site)
+    tile.chunk = std::min<std::int64_t>(out.ny, 64 / static_cast<std::int64_t>(sizeof(T)));
+    const std::int64_t tile_sites = run.tile_bytes / (tile.chunk * slots * static_cast<std::int64_t>(sizeof(T)));
+    tile.block = std::clamp<std::int64_t>(tile_sites / 64 * 64, 64, run.function_block);
   }
+  // No longer than the call: a short call's functions are split among the
+  // threads instead.
+  tile.block = std::min(tile.block, std::max<std::int64_t>(std::min(block_sites, tile.block), nsites));
+  return tile;
+}
+
+// Runs the tiles of a call. A unit of work is a block of sites and a group
+// of chunks of functions; few blocks of many functions are split into
+// several groups, so that all threads get work (each group searches its
+// block again).
+template <typename T, typename Index>
+std::int32_t run_blocks(const run_options& run, const site_source<T>& src, std::int64_t nsites,
+                        const result_target<T>& out, locate_fn<T, Index> locate_block, evaluate_fn<T, Index> evaluate,
+                        const qrx_df_threader_block* threader) {
+  const tiling tile = evaluate != nullptr ? tiling_of(run, out, nsites) : tiling{};
+  const std::int64_t blocks = (nsites + tile.block - 1) / tile.block;
+  const std::int64_t ny = evaluate != nullptr ? out.ny : 0;
+  const std::int64_t chunks = ny > 0 ? (ny + tile.chunk - 1) / tile.chunk : 1;
+  std::int64_t chunks_per_group = chunks;
+  if (blocks < 16 && chunks > 1) {
+    const std::int64_t wanted = (16 + blocks - 1) / blocks;
+    chunks_per_group = (chunks + wanted - 1) / wanted;
+  }
+  const std::int64_t per_group = chunks_per_group * tile.chunk;
   const std::int64_t groups = ny > 0 ? (ny + per_group - 1) / per_group : 1;
+  std::atomic<bool> out_of_memory{false};
   auto job = [&](std::int64_t begin, std::int64_t end) {
-    Index cell[block_sites];
-    T t[block_sites];
+    Index stack_cell[block_sites];
+    T stack_t[block_sites];
+    Index* cell = stack_cell;
+    T* t = stack_t;
+    void* heap = nullptr;
+    if (tile.block > block_sites) {
+      heap = std::malloc(static_cast<std::size_t>(tile.block) * (sizeof(T) + sizeof(Index)));
+      if (heap == nullptr) {
+        out_of_memory.store(true, std::memory_order_relaxed);
+        return;
+      }
+      t = static_cast<T*>(heap);
+      cell = reinterpret_cast<Index*>(t + tile.block);
+    }
     site_source<T> without_cells = src;
     without_cells.cells_out = nullptr;
     for (std::int64_t u = begin; u < end; ++u) {
       const std::int64_t block = u / groups;
       const std::int64_t group = u % groups;
-      const std::int64_t s0 = block * block_sites;
-      const std::int64_t n = nsites - s0 < block_sites ? nsites - s0 : block_sites;
+      const std::int64_t s0 = block * tile.block;
+      const std::int64_t n = std::min(nsites - s0, tile.block);
       locate_block(group == 0 ? src : without_cells, s0, n, cell, t);  // the first group writes the cells
-      const std::int64_t f_end = (group + 1) * per_group < ny ? (group + 1) * per_group : ny;
+      const std::int64_t f_end = std::min((group + 1) * per_group, ny);
       for (std::int64_t f = group * per_group; f < f_end; ++f) {
         evaluate(out.coeffs[f], cell, t, n, out.results + f * out.function_stride + s0 * out.site_stride,
                  out.site_stride, out.der_stride, out.mask);
       }
     }
+    std::free(heap);
   };
-  return run_units(threader, blocks * groups, nsites * (ny > 0 ? ny : 1), job);
+  const std::int32_t status = run_units(threader, blocks * groups, nsites * (ny > 0 ? ny : 1), job);
+  return out_of_memory.load(std::memory_order_relaxed) ? QRX_DF_STATUS_BAD_ALLOC : status;
 }
 
 // Chooses the instantiations for the index width and runs the call.
@@ -264,7 +328,7 @@ std::int32_t run_call(const run_options& run, const site_source<T>& src, std::in
   const evaluate_fn<T, Index> evaluate =
       out.mask != 0 ? choose_evaluate<T, Index>(target, order, out.mask, out.site_stride, out.der_stride, stream)
                     : nullptr;
-  return run_blocks<T, Index>(src, nsites, out, locate_block, evaluate, threader);
+  return run_blocks<T, Index>(run, src, nsites, out, locate_block, evaluate, threader);
 }
 
 template <typename T>
@@ -353,6 +417,7 @@ std::int32_t interpolate(const run_options& run, qrx_df_task* task, std::int64_t
     out.results = results;
     result_strides(result_hint, task->ny, nsites, der_count, &out.function_stride, &out.site_stride, &out.der_stride);
     out.bytes = task->ny * nsites * der_count * static_cast<std::int64_t>(sizeof(T));
+    out.site_major = result_hint == QRX_DF_RESULTS_SITES_FUNCS_DERS || result_hint == QRX_DF_RESULTS_SITES_DERS_FUNCS;
   }
   if (nsites == 0 || (out.mask == 0 && !cells_out)) return QRX_DF_STATUS_OK;  // nothing to write
 
