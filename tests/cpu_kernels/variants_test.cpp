@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cell_search.hpp"
+#include "detail/cpu_impl/threader_blocks.hpp"
 #include "evaluate.hpp"
 #include "interpolate_on.hpp"
 #include "locate.hpp"
@@ -198,6 +199,44 @@ TYPED_TEST(KernelVariants, EveryVariantEqualsThePlainLoops) {
         qrx_df_kernel_DeleteTask(&task);
       }
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Tables of a partition built through the threader and by the plain serial
+// count: the same buckets, span and breakpoints, for increasing partitions (long enough to
+// be cut into parallel ranges, with clusters that fill buckets unevenly)
+// and for ones that are not increasing, which are counted serially.
+TYPED_TEST(KernelVariants, ParallelSearchTableEqualsTheSerialOne) {
+  using T = TypeParam;
+  namespace detail = velora::qrx::experimental::data_fitting::detail;
+  const qrx_df_threader_block* threader = detail::interpolate_threader_block<T>();
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<T> unit(0, 1);
+  for (int shape = 0; shape < 3; ++shape) {
+    const std::int64_t nx = 100003;
+    std::vector<T> x(static_cast<std::size_t>(nx));
+    for (std::int64_t i = 0; i < nx; ++i) {
+      const T u = unit(rng);
+      x[static_cast<std::size_t>(i)] = shape == 1 && i % 1000 < 500 ? T(0.5) + u * T(1e-3) : u;
+    }
+    if (shape < 2) std::sort(x.begin(), x.end());  // shape 2: not increasing
+    SCOPED_TRACE(shape);
+    qrx_df::search_table<T>* serial = qrx_df::make_search_table(x.data(), nx);
+    qrx_df::search_table<T>* parallel = qrx_df::make_search_table(x.data(), nx, threader);
+    ASSERT_NE(serial, nullptr);
+    ASSERT_NE(parallel, nullptr);
+    qrx_df::count_buckets(serial, x.data());  // the plain count, whatever the partition
+    EXPECT_EQ(parallel->span, serial->span);
+    EXPECT_EQ(parallel->steps, serial->steps);
+    EXPECT_EQ(std::vector<std::int64_t>(parallel->first, parallel->first + nx),
+              std::vector<std::int64_t>(serial->first, serial->first + nx));
+    EXPECT_TRUE(std::equal(serial->xp - 1, serial->xp + nx + serial->span + 1, parallel->xp - 1));
+    qrx_df::free_search_table(serial);
+    qrx_df::free_search_table(parallel);
   }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 
 #include "candidate_count.hpp"
 #include "isa.hpp"
+#include "parallel.hpp"
 
 namespace qrx_df {
 
@@ -164,9 +167,34 @@ struct search_table {
   }
 };
 
-// Builds the index of the nx >= 2 breakpoints x; null when out of memory.
+// Counts the breakpoints per bucket into `first` and turns the counts into
+// prefix sums: the table of any partition, increasing or not.
 template <typename T>
-search_table<T>* make_search_table(const T* x, std::int64_t nx) {
+void count_buckets(search_table<T>* table, const T* x) {
+  std::int64_t* first = table->first;
+  for (std::int64_t b = 0; b < table->nbuckets; ++b) first[b] = 0;
+  for (std::int64_t i = 0; i < table->nx; ++i) ++first[table->bucket(x[i])];
+  std::int64_t before = 0;
+  for (std::int64_t b = 0; b < table->nbuckets; ++b) {
+    const std::int64_t count = first[b];
+    first[b] = before;
+    before += count;
+  }
+}
+
+// Breakpoints per unit of the parallel passes over the partition.
+inline constexpr std::int64_t table_chunk = 16384;
+
+// Builds the index of the nx >= 2 breakpoints x, in parallel through the
+// threader when one is given and the partition is long; null when out of
+// memory. Buckets of an increasing partition never decrease from one
+// breakpoint to the next, so first[b] is the index of the first breakpoint
+// in bucket b or later: each range of breakpoints writes the entries of the
+// buckets it steps past, independently of the others. Where a bucket
+// decreases (a partition that is not increasing, or NaN), the counts are
+// taken serially. Either way the table is the same as the serial count's.
+template <typename T>
+search_table<T>* make_search_table(const T* x, std::int64_t nx, const qrx_df_threader_block* threader = nullptr) {
   auto* table = static_cast<search_table<T>*>(std::calloc(1, sizeof(search_table<T>)));
   if (table == nullptr) return nullptr;
   table->nx = nx;
@@ -175,26 +203,55 @@ search_table<T>* make_search_table(const T* x, std::int64_t nx) {
   table->xl = x[nx - 1];
   const T scale = static_cast<T>(nx) / (table->xl - table->x0);
   table->bucket_scale = (scale > T(0) && scale < std::numeric_limits<T>::infinity()) ? scale : T(0);
-
-  // Counts per bucket, kept in `first` until turned into prefix sums.
-  auto* first = static_cast<std::int64_t*>(std::calloc(static_cast<std::size_t>(nx), sizeof(std::int64_t)));
+  auto* first = static_cast<std::int64_t*>(std::malloc(static_cast<std::size_t>(nx) * sizeof(std::int64_t)));
   if (first == nullptr) {
     std::free(table);
     return nullptr;
   }
   table->first = first;
-  for (std::int64_t i = 0; i < nx; ++i) ++first[table->bucket(x[i])];
-  std::int64_t most = 0;
-  std::int64_t before = 0;
-  for (std::int64_t b = 0; b < nx; ++b) {
-    const std::int64_t count = first[b];
-    most = count > most ? count : most;
-    first[b] = before;
-    before += count;
+  const std::int64_t units = (nx + table_chunk - 1) / table_chunk;
+
+  std::atomic<bool> decreasing{false};
+  auto steps_of = [&](std::int64_t begin, std::int64_t end) {
+    for (std::int64_t u = begin; u < end && !decreasing.load(std::memory_order_relaxed); ++u) {
+      const std::int64_t i0 = u * table_chunk;
+      const std::int64_t i1 = std::min(nx, i0 + table_chunk);
+      std::int64_t previous = i0 == 0 ? -1 : table->bucket(x[i0 - 1]);
+      for (std::int64_t i = i0; i < i1; ++i) {
+        const std::int64_t b = table->bucket(x[i]);
+        if (b < previous || x[i] != x[i]) {
+          decreasing.store(true, std::memory_order_relaxed);
+          return;
+        }
+        for (std::int64_t q = previous + 1; q <= b; ++q) first[q] = i;
+        previous = b;
+      }
+      if (i1 == nx) {
+        for (std::int64_t q = previous + 1; q < nx; ++q) first[q] = nx;
+      }
+    }
+  };
+  if (run_units(threader, units, nx, steps_of) != QRX_DF_STATUS_OK || decreasing.load()) count_buckets(table, x);
+
+  // The fullest bucket gives the span.
+  std::atomic<std::int64_t> most{0};
+  auto fullest = [&](std::int64_t begin, std::int64_t end) {
+    std::int64_t m = 0;
+    for (std::int64_t b = begin * table_chunk; b < std::min(nx, end * table_chunk); ++b) {
+      const std::int64_t count = (b + 1 < nx ? first[b + 1] : nx) - first[b];
+      m = count > m ? count : m;
+    }
+    std::int64_t seen = most.load(std::memory_order_relaxed);
+    while (m > seen && !most.compare_exchange_weak(seen, m, std::memory_order_relaxed)) {
+    }
+  };
+  if (run_units(threader, units, nx, fullest) != QRX_DF_STATUS_OK) {
+    most.store(0);
+    fullest(0, units);
   }
   std::int64_t span = 1;
   int steps = 0;
-  while (span <= most) span *= 2, ++steps;
+  while (span <= most.load()) span *= 2, ++steps;
   table->span = span;
   table->steps = steps;
 
@@ -208,7 +265,11 @@ search_table<T>* make_search_table(const T* x, std::int64_t nx) {
   table->storage = xp;
   table->xp = xp + 1;
   xp[0] = -std::numeric_limits<T>::infinity();
-  for (std::int64_t i = 0; i < nx; ++i) table->xp[i] = x[i];
+  auto copy = [&](std::int64_t begin, std::int64_t end) {
+    const std::int64_t i1 = std::min(nx, end * table_chunk);
+    for (std::int64_t i = begin * table_chunk; i < i1; ++i) table->xp[i] = x[i];
+  };
+  if (run_units(threader, units, nx, copy) != QRX_DF_STATUS_OK) copy(0, units);
   for (std::int64_t i = nx; i < entries - 1; ++i) table->xp[i] = std::numeric_limits<T>::infinity();
   return table;
 }

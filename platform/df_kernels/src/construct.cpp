@@ -132,7 +132,7 @@ struct hermite_kernel {
 template <typename T>
 std::int32_t construct_linear(qrx_df_task* task, std::int64_t format, std::int64_t method,
                               const qrx_df_threader_block* threader) {
-  if (const std::int32_t status = check_construct<T>(task, format, method); status != QRX_DF_STATUS_OK) {
+  if (const std::int32_t status = check_construct<T>(task, format, method, threader); status != QRX_DF_STATUS_OK) {
     return status;
   }
   if (task->order != QRX_DF_ORDER_LINEAR) return QRX_DF_STATUS_BAD_ORDER;

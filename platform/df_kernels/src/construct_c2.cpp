@@ -44,7 +44,7 @@ template <typename T, bool Monotone>
 std::int32_t construct_c2(qrx_df_task* task, std::int64_t format, std::int64_t method,
                           const qrx_df_threader_block* threader) {
   const std::int64_t type = Monotone ? QRX_DF_CUBIC_HYMAN : QRX_DF_CUBIC_NATURAL;
-  if (const std::int32_t status = check_cubic<T>(task, format, method, type); status != QRX_DF_STATUS_OK) {
+  if (const std::int32_t status = check_cubic<T>(task, format, method, type, threader); status != QRX_DF_STATUS_OK) {
     return status;
   }
   if (!c2_bc_kinds::contains(task->bc_type)) return QRX_DF_STATUS_BAD_BC_TYPE;

@@ -225,7 +225,7 @@ struct default_cubic_kernel {
 template <typename T, template <typename, bool, bool> class Kernel>
 std::int32_t construct_slopes(qrx_df_task* task, std::int64_t format, std::int64_t method, std::int64_t type,
                               const qrx_df_threader_block* threader) {
-  if (const std::int32_t status = check_cubic<T>(task, format, method, type); status != QRX_DF_STATUS_OK) {
+  if (const std::int32_t status = check_cubic<T>(task, format, method, type, threader); status != QRX_DF_STATUS_OK) {
     return status;
   }
   if (!local_bc_kinds::contains(task->bc_type)) return QRX_DF_STATUS_BAD_BC_TYPE;

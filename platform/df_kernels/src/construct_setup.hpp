@@ -12,6 +12,7 @@
 #include "bc_kinds.hpp"
 #include "isa.hpp"
 #include "qrx_df_kernels/df_kernels.h"
+#include "partition_table.hpp"
 #include "task_record.hpp"
 #include "value_select.hpp"
 
@@ -176,21 +177,25 @@ std::int32_t check_periodic(const construct_setup<T>& s, const qrx_df_threader_b
 }
 
 // Checks shared by the construction kernels that compute.
+// The partition's search table is built here, through the threader, for
+// the evaluations that follow.
 template <typename T>
-std::int32_t check_construct(const qrx_df_task* task, std::int64_t format, std::int64_t method) {
+std::int32_t check_construct(const qrx_df_task* task, std::int64_t format, std::int64_t method,
+                             const qrx_df_threader_block* threader) {
   if (task == nullptr) return QRX_DF_STATUS_NULL_TASK;
   if (!has_precision<T>(task)) return QRX_DF_STATUS_WRONG_PRECISION;
   if (format != 0 || method != 0) return QRX_DF_STATUS_BAD_METHOD;
   if (task->ny > 0 && task->coeff_values == nullptr) return QRX_DF_STATUS_NO_COEFFS;
   if (task->ny > 0 && task->function_values == nullptr) return QRX_DF_STATUS_NO_FUNCTIONS;
-  return QRX_DF_STATUS_OK;
+  return index_partition<T>(task, threader);
 }
 
 // The checks of a cubic kernel of the given type: order, type, at least
 // three breakpoints.
 template <typename T>
-std::int32_t check_cubic(const qrx_df_task* task, std::int64_t format, std::int64_t method, std::int64_t type) {
-  if (const std::int32_t status = check_construct<T>(task, format, method); status != QRX_DF_STATUS_OK) {
+std::int32_t check_cubic(const qrx_df_task* task, std::int64_t format, std::int64_t method, std::int64_t type,
+                         const qrx_df_threader_block* threader) {
+  if (const std::int32_t status = check_construct<T>(task, format, method, threader); status != QRX_DF_STATUS_OK) {
     return status;
   }
   if (task->order != QRX_DF_ORDER_CUBIC) return QRX_DF_STATUS_BAD_ORDER;
@@ -206,7 +211,7 @@ template <typename T, template <typename, bool, bool> class Kernel>
 std::int32_t construct_with_conditions(qrx_df_task* task, std::int64_t format, std::int64_t method,
                                        std::int64_t type, std::int64_t ic_type,
                                        const qrx_df_threader_block* threader) {
-  if (const std::int32_t status = check_cubic<T>(task, format, method, type); status != QRX_DF_STATUS_OK) {
+  if (const std::int32_t status = check_cubic<T>(task, format, method, type, threader); status != QRX_DF_STATUS_OK) {
     return status;
   }
   if (task->ic_type != ic_type) return QRX_DF_STATUS_BAD_IC_TYPE;

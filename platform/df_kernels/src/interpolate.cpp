@@ -17,6 +17,7 @@
 #include "isa.hpp"
 #include "locate.hpp"
 #include "parallel.hpp"
+#include "partition_table.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "task_record.hpp"
 #include "value_select.hpp"
@@ -362,7 +363,7 @@ site_source<T> source_of(const qrx_df_task* task, std::int64_t nsites, const T* 
   if (task->partition_hint == QRX_DF_PARTITION_UNIFORM) {
     src.uniform = uniform_partition<T>(x[0], x[1], task->nx);
   } else {
-    src.table = static_cast<const search_table<T>*>(task->search_table);
+    src.table = partition_table<T>(task, nullptr);
   }
   src.sites = sites;
   if (site_hint == QRX_DF_SITES_UNIFORM) {
@@ -422,6 +423,7 @@ std::int32_t interpolate(const run_options& run, qrx_df_task* task, std::int64_t
   if (nsites == 0 || (out.mask == 0 && !cells_out)) return QRX_DF_STATUS_OK;  // nothing to write
 
   site_source<T> src = source_of(task, nsites, sites, site_hint);
+  if (task->partition_hint != QRX_DF_PARTITION_UNIFORM && src.table == nullptr) return QRX_DF_STATUS_BAD_ALLOC;
   src.cells_in = from_cells ? cells : nullptr;
   src.cells_out = cells_out ? cells : nullptr;
   return run_call(run, task, src, nsites, out, site_hint, from_cells, threader);
@@ -438,6 +440,7 @@ std::int32_t search(qrx_df_task* task, std::int64_t method, std::int64_t nsites,
   if (nsites > 0 && cells == nullptr) return QRX_DF_STATUS_NO_CELLS;
   if (nsites == 0) return QRX_DF_STATUS_OK;
   site_source<T> src = source_of(task, nsites, sites, site_hint);
+  if (task->partition_hint != QRX_DF_PARTITION_UNIFORM && src.table == nullptr) return QRX_DF_STATUS_BAD_ALLOC;
   src.cells_out = cells;
   return run_call(run_options{}, task, src, nsites, result_target<T>{}, site_hint, false, threader);
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "cell_search.hpp"
+#include "partition_table.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "task_record.hpp"
 #include "value_select.hpp"
@@ -72,9 +72,9 @@ bool allocate_pointer_slots(std::int64_t ny, const void*** functions, void*** co
 
 void free_table(qrx_df_task* task) {
   if (has_precision<float>(task)) {
-    free_search_table(static_cast<search_table<float>*>(task->search_table));
+    delete_table_holder<float>(task->search_table);
   } else {
-    free_search_table(static_cast<search_table<double>*>(task->search_table));
+    delete_table_holder<double>(task->search_table);
   }
 }
 
@@ -105,7 +105,7 @@ std::int32_t new_task(qrx_df_task** out, std::int64_t nx, const T* partition, st
     return QRX_DF_STATUS_BAD_ALLOC;
   }
   if (partition_hint != QRX_DF_PARTITION_UNIFORM) {
-    task->search_table = make_search_table(partition, nx);
+    task->search_table = new_table_holder();  // the table comes with the first kernel that needs it
     if (task->search_table == nullptr) {
       qrx_df_task* partial = task;
       qrx_df_kernel_DeleteTask(&partial);

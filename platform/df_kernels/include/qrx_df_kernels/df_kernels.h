@@ -149,9 +149,10 @@ typedef struct qrx_df_threader_block {
 #define QRX_DF_RESULTS_SITES_DERS_FUNCS 512 /* results[(s*K + d)*ny + f] */
 
 /* Task management. `record_version` must be 1. The partition, function and
- * coefficient arrays are used in place and must outlive the task; the
- * partition is read when the task is created (a non-uniform partition is
- * indexed for the cell search then). */
+ * coefficient arrays are used in place and must outlive the task, and the
+ * partition must not change while it does: a non-uniform partition is
+ * indexed for the cell search by the first construction (through its
+ * threader), or else by the first interpolation or search. */
 QRX_DF_KERNEL_API int32_t qrx_df_kernel_DeleteTask(qrx_df_task** task);
 QRX_DF_KERNEL_API int32_t qrx_df_kernel_sNewTask1D(qrx_df_task** task, int64_t nx, const float* partition,
                                                    int64_t partition_hint, int64_t ny, const float* functions,
