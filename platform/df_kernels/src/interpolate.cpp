@@ -1,6 +1,9 @@
 // Interpolation and search kernels. Sites are handled in blocks: one cell
-// search per site serves every function, then each function's pieces are
-// evaluated over the block.
+// search per site serves every function. Function-major layouts then
+// evaluate each function's pieces over the block, sites as vector lanes;
+// site-major layouts of many functions evaluate chunks of functions site
+// after site, functions as vector lanes, so that either way the results are
+// written in the order of their layout.
 
 #include <algorithm>
 #include <atomic>
@@ -52,6 +55,7 @@ struct result_target {
   unsigned mask = 0;  // orders asked for; 0: nothing to evaluate
   std::int64_t bytes = 0;  // size of the results
   bool site_major = false;  // the slots of one site are adjacent
+  std::int64_t coeff_stride = 0;  // between the coefficient arrays of two functions
 };
 
 // The variants of the search and the evaluation: the portable loops compiled
@@ -97,6 +101,55 @@ QRX_DF_TARGET_AVX512 void evaluate_avx512_variant(const T* coef, const Index* ce
 }
 #endif
 
+// Orders 0 .. K-1 with lanes adjacent, or with the K orders of a lane
+// adjacent: the layouts written as whole vectors, which can be streamed.
+template <unsigned Mask, int LaneStride>
+inline constexpr bool whole_vectors =
+    Mask != 0U && (Mask & (Mask + 1U)) == 0U &&
+    (LaneStride == 1 || (LaneStride >= 2 && Mask == (1U << LaneStride) - 1U));
+
+#if QRX_DF_HAVE_AVX2_VARIANT
+template <typename T, typename Index, int Order, unsigned Mask, int FunctionStride>
+QRX_DF_TARGET_AVX2 void evaluate_tile_avx2(const T* coef, std::int64_t fstride, std::int64_t nf, const Index* cell,
+                                           const T* t, std::int64_t n, T* out, std::int64_t site_stride,
+                                           std::int64_t function_stride, std::int64_t der_stride, unsigned mask) {
+  evaluate_tile<T, Index, Order, Mask, FunctionStride>(coef, fstride, nf, cell, t, n, out, site_stride,
+                                                       function_stride, der_stride, mask);
+}
+#endif
+
+#if QRX_DF_HAVE_AVX512_VARIANT
+template <typename T, typename Index, int Order, unsigned Mask, int FunctionStride>
+QRX_DF_TARGET_AVX512 void evaluate_tile_avx512_variant(const T* coef, std::int64_t fstride, std::int64_t nf,
+                                                       const Index* cell, const T* t, std::int64_t n, T* out,
+                                                       std::int64_t site_stride, std::int64_t function_stride,
+                                                       std::int64_t der_stride, unsigned mask) {
+  if constexpr (std::is_same_v<Index, std::int32_t>) {
+    evaluate_tile_avx512<T, Order, Mask, FunctionStride>(coef, fstride, nf, cell, t, n, out, site_stride,
+                                                                 function_stride, der_stride, mask);
+  } else {
+    evaluate_tile<T, Index, Order, Mask, FunctionStride>(coef, fstride, nf, cell, t, n, out, site_stride,
+                                                         function_stride, der_stride, mask);
+  }
+}
+#endif
+
+template <typename T, typename Index, int Order, unsigned Mask, int FunctionStride>
+tile_fn<T, Index> tile_variant(isa target) {
+  switch (target) {
+#if QRX_DF_HAVE_AVX512_VARIANT
+    case isa::avx512:
+      return &evaluate_tile_avx512_variant<T, Index, Order, Mask, FunctionStride>;
+#endif
+#if QRX_DF_HAVE_AVX2_VARIANT
+    case isa::avx2:
+      return &evaluate_tile_avx2<T, Index, Order, Mask, FunctionStride>;
+#endif
+    default:
+      return &evaluate_tile<T, Index, Order, Mask, FunctionStride>;
+  }
+}
+
 template <typename T, typename Index, partition_kind P, int Span, site_kind S, bool GivenCells>
 locate_fn<T, Index> locate_variant(isa target) {
   switch (target) {
@@ -120,7 +173,7 @@ evaluate_fn<T, Index> evaluate_variant(isa target, bool stream) {
   switch (target) {
 #if QRX_DF_HAVE_AVX512_VARIANT
     case isa::avx512:
-      if constexpr (Mask == 1U && SiteStride == 1) {
+      if constexpr (whole_vectors<Mask, SiteStride>) {
         if (stream) return &evaluate_avx512_variant<T, Index, Order, Mask, SiteStride, true>;
       }
       return &evaluate_avx512_variant<T, Index, Order, Mask, SiteStride, false>;
@@ -169,40 +222,63 @@ locate_fn<T, Index> choose_locate(isa target, partition_kind p, std::int64_t spa
   return fn;
 }
 
+// The fast forms of an evaluation: orders 0 .. K-1 with lanes (sites, or
+// functions at one site) adjacent and orders der_stride apart, or with the K
+// orders of a lane in adjacent slots; any other set or layout at run time.
+// A kind is lane stride * 16 + mask, 0 meaning "at run time".
+template <typename Index>
+int evaluation_kind(std::int64_t order, unsigned mask, std::int64_t lane_stride, std::int64_t der_stride) {
+  const unsigned every = order == QRX_DF_ORDER_LINEAR ? 3U : 15U;
+  const bool leading = mask != 0 && (mask & (mask + 1)) == 0 && (mask & ~every) == 0;
+  const auto k = static_cast<std::int64_t>(__builtin_popcount(mask));
+  if (wide_index<Index> || !leading) return 0;
+  if (lane_stride == 1) return 16 + static_cast<int>(mask);
+  if (lane_stride == k && der_stride == 1 && k > 1) return static_cast<int>(k) * 16 + static_cast<int>(mask);
+  return 0;
+}
+
+template <typename Index>
+using linear_kinds = std::conditional_t<wide_index<Index>, value_list<int, 0>, value_list<int, 17, 19, 35, 0>>;
+template <typename Index>
+using cubic_kinds =
+    std::conditional_t<wide_index<Index>, value_list<int, 0>, value_list<int, 17, 19, 23, 31, 35, 55, 79, 0>>;
+
 // The one place that maps the asked-for orders and the result layout onto an
-// evaluation instantiation. Fast forms: orders 0 .. K-1 with sites adjacent
-// (orders der_stride apart), or with the K orders of a site in adjacent
-// slots; any other set or layout at run time. Kinds are (site stride, mask)
-// pairs, site stride 0 and mask 0 meaning "at run time".
+// evaluation instantiation, sites as lanes.
 template <typename T, typename Index>
 evaluate_fn<T, Index> choose_evaluate(isa target, std::int64_t order, unsigned mask, std::int64_t site_stride,
                                       std::int64_t der_stride, bool stream) {
-  const bool linear = order == QRX_DF_ORDER_LINEAR;
-  const unsigned every = linear ? 3U : 15U;
-  // Orders 0 .. K-1, and K.
-  const bool leading = mask != 0 && (mask & (mask + 1)) == 0 && (mask & ~every) == 0;
-  const auto k = static_cast<std::int64_t>(__builtin_popcount(mask));
-  int kind = 0;  // site stride * 16 + mask
-  if (!wide_index<Index> && leading) {
-    if (site_stride == 1) {
-      kind = 16 + static_cast<int>(mask);
-    } else if (site_stride == k && der_stride == 1 && k > 1) {
-      kind = static_cast<int>(k) * 16 + static_cast<int>(mask);
-    }
-  }
-  using linear_kinds = std::conditional_t<wide_index<Index>, value_list<int, 0>, value_list<int, 17, 19, 35, 0>>;
-  using cubic_kinds = std::conditional_t<wide_index<Index>, value_list<int, 0>,
-                                         value_list<int, 17, 19, 23, 31, 35, 55, 79, 0>>;
+  const int kind = evaluation_kind<Index>(order, mask, site_stride, der_stride);
   evaluate_fn<T, Index> fn = nullptr;
-  if (linear) {
-    select(linear_kinds{}, kind, [&](auto c) {
+  if (order == QRX_DF_ORDER_LINEAR) {
+    select(linear_kinds<Index>{}, kind, [&](auto c) {
       constexpr int K = decltype(c)::value;
       fn = evaluate_variant<T, Index, 2, static_cast<unsigned>(K % 16), K / 16>(target, stream);
     });
   } else {
-    select(cubic_kinds{}, kind, [&](auto c) {
+    select(cubic_kinds<Index>{}, kind, [&](auto c) {
       constexpr int K = decltype(c)::value;
       fn = evaluate_variant<T, Index, 4, static_cast<unsigned>(K % 16), K / 16>(target, stream);
+    });
+  }
+  return fn;
+}
+
+// The same for the tiles of site-major layouts, functions as lanes.
+template <typename T, typename Index>
+tile_fn<T, Index> choose_tile(isa target, std::int64_t order, unsigned mask, std::int64_t function_stride,
+                              std::int64_t der_stride) {
+  const int kind = evaluation_kind<Index>(order, mask, function_stride, der_stride);
+  tile_fn<T, Index> fn = nullptr;
+  if (order == QRX_DF_ORDER_LINEAR) {
+    select(linear_kinds<Index>{}, kind, [&](auto c) {
+      constexpr int K = decltype(c)::value;
+      fn = tile_variant<T, Index, 2, static_cast<unsigned>(K % 16), K / 16>(target);
+    });
+  } else {
+    select(cubic_kinds<Index>{}, kind, [&](auto c) {
+      constexpr int K = decltype(c)::value;
+      fn = tile_variant<T, Index, 4, static_cast<unsigned>(K % 16), K / 16>(target);
     });
   }
   return fn;
@@ -229,36 +305,30 @@ void result_strides(std::int64_t hint, std::int64_t ny, std::int64_t nsites, std
 }
 
 // How the sites and functions of a call are cut into tiles: blocks of sites
-// whose cells are found once, and within a block, chunks of functions
-// evaluated one function at a time over the whole block.
+// whose cells are found once, and within a block, chunks of functions.
 struct tiling {
   std::int64_t block = block_sites;
   std::int64_t chunk = 1;
 };
 
-// One function: blocks small enough for the stack. Many functions in a
-// function-major layout: blocks long enough for each function's
-// coefficients, read from memory once per block, to serve many sites,
-// while the block's cells and offsets stay in the core's cache. Many
-// functions in a site-major layout: chunks of functions whose slots of a
-// site fill whole cache lines, and blocks whose results for one chunk (a
-// tile of lines written by nobody else) stay in the core's cache until the
-// chunk's last function has filled them.
+// One function: blocks small enough for the stack. Many functions: long
+// blocks, so that each function's coefficients, read from memory once per
+// block, serve many sites while the block's cells and offsets stay in the
+// core's cache. Function-major layouts take one function at a time over
+// the block, each function's results being one run. Site-major layouts
+// take chunks of functions whose coefficients stay in the core's cache,
+// evaluated site after site, a site's results for a chunk being one run.
+// Chunks are whole numbers of 16 functions, so that a chunk's results start
+// on the same vector boundary at every site when a site's do.
 template <typename T>
 tiling tiling_of(const run_options& run, const result_target<T>& out, std::int64_t nsites) {
   tiling tile;
   if (out.ny <= 1 || out.mask == 0) return tile;
-  if (!out.site_major) {
-    tile.block = run.function_block;
-  } else {
-    const std::int64_t slots = out.site_stride / out.ny;  // per (function, site)
-    tile.chunk = std::min<std::int64_t>(out.ny, 64 / static_cast<std::int64_t>(sizeof(T)));
-    const std::int64_t tile_sites = run.tile_bytes / (tile.chunk * slots * static_cast<std::int64_t>(sizeof(T)));
-    tile.block = std::clamp<std::int64_t>(tile_sites / 64 * 64, 64, run.function_block);
+  tile.block = std::min(run.function_block, std::max<std::int64_t>(std::min(block_sites, run.function_block), nsites));
+  if (out.site_major) {
+    const std::int64_t function_bytes = std::max<std::int64_t>(1, out.coeff_stride * std::int64_t{sizeof(T)});
+    tile.chunk = std::min(std::max<std::int64_t>(run.tile_bytes / function_bytes / 16 * 16, 16), out.ny);
   }
-  // No longer than the call: a short call's functions are split among the
-  // threads instead.
-  tile.block = std::min(tile.block, std::max<std::int64_t>(std::min(block_sites, tile.block), nsites));
   return tile;
 }
 
@@ -269,10 +339,11 @@ tiling tiling_of(const run_options& run, const result_target<T>& out, std::int64
 template <typename T, typename Index>
 std::int32_t run_blocks(const run_options& run, const site_source<T>& src, std::int64_t nsites,
                         const result_target<T>& out, locate_fn<T, Index> locate_block, evaluate_fn<T, Index> evaluate,
-                        const qrx_df_threader_block* threader) {
-  const tiling tile = evaluate != nullptr ? tiling_of(run, out, nsites) : tiling{};
+                        tile_fn<T, Index> evaluate_tile, const qrx_df_threader_block* threader) {
+  const bool evaluates = evaluate != nullptr || evaluate_tile != nullptr;
+  const tiling tile = evaluates ? tiling_of(run, out, nsites) : tiling{};
   const std::int64_t blocks = (nsites + tile.block - 1) / tile.block;
-  const std::int64_t ny = evaluate != nullptr ? out.ny : 0;
+  const std::int64_t ny = evaluates ? out.ny : 0;
   const std::int64_t chunks = ny > 0 ? (ny + tile.chunk - 1) / tile.chunk : 1;
   std::int64_t chunks_per_group = chunks;
   if (blocks < 16 && chunks > 1) {
@@ -306,6 +377,14 @@ std::int32_t run_blocks(const run_options& run, const site_source<T>& src, std::
       const std::int64_t n = std::min(nsites - s0, tile.block);
       locate_block(group == 0 ? src : without_cells, s0, n, cell, t);  // the first group writes the cells
       const std::int64_t f_end = std::min((group + 1) * per_group, ny);
+      if (evaluate_tile != nullptr) {
+        for (std::int64_t f = group * per_group; f < f_end; f += tile.chunk) {
+          evaluate_tile(out.coeffs[f], out.coeff_stride, std::min(tile.chunk, f_end - f), cell, t, n,
+                        out.results + f * out.function_stride + s0 * out.site_stride, out.site_stride,
+                        out.function_stride, out.der_stride, out.mask);
+        }
+        continue;
+      }
       for (std::int64_t f = group * per_group; f < f_end; ++f) {
         evaluate(out.coeffs[f], cell, t, n, out.results + f * out.function_stride + s0 * out.site_stride,
                  out.site_stride, out.der_stride, out.mask);
@@ -326,10 +405,18 @@ std::int32_t run_call(const run_options& run, const site_source<T>& src, std::in
   const std::int64_t span = src.table != nullptr ? src.table->span : -1;
   const locate_fn<T, Index> locate_block = choose_locate<T, Index>(target, p, span, s, given_cells);
   const bool stream = out.bytes >= run.stream_results_from;
+  // Many functions in a site-major layout go by tiles, functions as lanes.
+  // Their results are not streamed: a site's run for one chunk is a few
+  // lines, and streaming such runs took up to twice as long on two threads
+  // (AVX-512, nx = 1001, 1000 functions, 10^5 sites, orders 0-2).
+  const bool tiles = out.mask != 0 && out.site_major && out.ny > 1;
   const evaluate_fn<T, Index> evaluate =
-      out.mask != 0 ? choose_evaluate<T, Index>(target, order, out.mask, out.site_stride, out.der_stride, stream)
-                    : nullptr;
-  return run_blocks<T, Index>(run, src, nsites, out, locate_block, evaluate, threader);
+      out.mask != 0 && !tiles
+          ? choose_evaluate<T, Index>(target, order, out.mask, out.site_stride, out.der_stride, stream)
+          : nullptr;
+  const tile_fn<T, Index> evaluate_tile =
+      tiles ? choose_tile<T, Index>(target, order, out.mask, out.function_stride, out.der_stride) : nullptr;
+  return run_blocks<T, Index>(run, src, nsites, out, locate_block, evaluate, evaluate_tile, threader);
 }
 
 template <typename T>
@@ -419,6 +506,7 @@ std::int32_t interpolate(const run_options& run, qrx_df_task* task, std::int64_t
     result_strides(result_hint, task->ny, nsites, der_count, &out.function_stride, &out.site_stride, &out.der_stride);
     out.bytes = task->ny * nsites * der_count * static_cast<std::int64_t>(sizeof(T));
     out.site_major = result_hint == QRX_DF_RESULTS_SITES_FUNCS_DERS || result_hint == QRX_DF_RESULTS_SITES_DERS_FUNCS;
+    out.coeff_stride = (task->nx - 1) * task->order;
   }
   if (nsites == 0 || (out.mask == 0 && !cells_out)) return QRX_DF_STATUS_OK;  // nothing to write
 
