@@ -19,10 +19,11 @@
 
 namespace qrx_df {
 
-// AVX-512 evaluation of linear and cubic pieces, one vector of sites at a
-// time (8 doubles or 16 floats). Each site's coefficients are one short row
-// in memory; the rows of a vector of sites are loaded whole and transposed
-// into one vector per power, which is faster than gathering them. Every lane
+// AVX-512 evaluation of linear and cubic pieces, one vector of lanes at a
+// time (8 doubles or 16 floats): the sites of one function, or the
+// functions at one site. Each lane's coefficients are one short row in
+// memory; the rows of a vector of lanes are loaded whole and transposed into
+// one vector per power, which is faster than gathering them. Every lane
 // computes the Horner forms of evaluate_block in the same order, so the
 // results are those of the plain loop. Results go out as whole vectors when
 // the layout allows, otherwise slot by slot.
@@ -46,7 +47,9 @@ struct avx512_lanes<double> {
   QRX_DF_AVX512_FUNCTION static vec add(vec a, vec b) { return _mm512_add_pd(a, b); }
   QRX_DF_AVX512_FUNCTION static vec mul(vec a, vec b) { return _mm512_mul_pd(a, b); }
   using index_elem = std::int64_t;
-  QRX_DF_AVX512_FUNCTION static vec permute2(vec a, __m512i index, vec b) { return _mm512_permutex2var_pd(a, index, b); }
+  QRX_DF_AVX512_FUNCTION static vec permute2(vec a, __m512i index, vec b) {
+    return _mm512_permutex2var_pd(a, index, b);
+  }
   // b where the bit of the lane is set, else a.
   QRX_DF_AVX512_FUNCTION static vec blend(std::uint32_t bits, vec a, vec b) {
     return _mm512_mask_blend_pd(static_cast<__mmask8>(bits), a, b);
@@ -149,7 +152,9 @@ struct avx512_lanes<float> {
   QRX_DF_AVX512_FUNCTION static vec add(vec a, vec b) { return _mm512_add_ps(a, b); }
   QRX_DF_AVX512_FUNCTION static vec mul(vec a, vec b) { return _mm512_mul_ps(a, b); }
   using index_elem = std::int32_t;
-  QRX_DF_AVX512_FUNCTION static vec permute2(vec a, __m512i index, vec b) { return _mm512_permutex2var_ps(a, index, b); }
+  QRX_DF_AVX512_FUNCTION static vec permute2(vec a, __m512i index, vec b) {
+    return _mm512_permutex2var_ps(a, index, b);
+  }
   QRX_DF_AVX512_FUNCTION static vec blend(std::uint32_t bits, vec a, vec b) {
     return _mm512_mask_blend_ps(static_cast<__mmask16>(bits), a, b);
   }

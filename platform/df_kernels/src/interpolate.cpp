@@ -126,7 +126,7 @@ QRX_DF_TARGET_AVX512 void evaluate_tile_avx512_variant(const T* coef, std::int64
                                                        std::int64_t der_stride, unsigned mask) {
   if constexpr (std::is_same_v<Index, std::int32_t>) {
     evaluate_tile_avx512<T, Order, Mask, FunctionStride>(coef, fstride, nf, cell, t, n, out, site_stride,
-                                                                 function_stride, der_stride, mask);
+                                                         function_stride, der_stride, mask);
   } else {
     evaluate_tile<T, Index, Order, Mask, FunctionStride>(coef, fstride, nf, cell, t, n, out, site_stride,
                                                          function_stride, der_stride, mask);
