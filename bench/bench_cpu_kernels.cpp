@@ -19,7 +19,7 @@
 #include "detail/cpu_impl/df_frontend.hpp"
 #include "detail/cpu_impl/kernel_loader.hpp"
 #include "detail/cpu_impl/threader_blocks.hpp"
-#include "interpolate_on.hpp"
+#include "qrx_df/interpolate_on.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "qrx_lumo_thread/threader.h"
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "backends/backend_fixture.hpp"
+#include "support/backend_fixture.hpp"
 
 namespace backend_test {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "backends/backend_fixture.hpp"
+#include "support/backend_fixture.hpp"
 
 namespace backend_test {
 namespace {

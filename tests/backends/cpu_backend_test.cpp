@@ -8,7 +8,7 @@
 #include <future>
 #include <thread>
 
-#include "backends/backend_fixture.hpp"
+#include "support/backend_fixture.hpp"
 #include "detail/cpu_impl/cpu_spline_impl.hpp"
 #include "detail/cpu_impl/kernel_table.hpp"
 #include "detail/cpu_impl/loader_slots.hpp"

@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "backends/backend_fixture.hpp"
+#include "support/backend_fixture.hpp"
 #include "support/async_errors.hpp"
 #include "support/cubic_reference.hpp"
 

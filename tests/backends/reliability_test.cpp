@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "backends/backend_fixture.hpp"
+#include "support/backend_fixture.hpp"
 #include "support/async_errors.hpp"
 
 namespace backend_test {

@@ -14,8 +14,8 @@
 #include "backends/tracking_kernels.h"
 #include "detail/host_task.hpp"
 #include "qrx_lumo_thread/service.h"
-#include "spline/checked_queue.hpp"
-#include "spline/spline_test_support.hpp"
+#include "support/checked_queue.hpp"
+#include "support/spline_test_support.hpp"
 #include "support/host_work.hpp"
 
 namespace spline_test {

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "detail/gpu/construct/dispatch_construct.hpp"
-#include "spline_test_support.hpp"
+#include "support/spline_test_support.hpp"
 
 namespace spline_test {
 namespace {

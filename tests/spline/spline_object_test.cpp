@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "spline_test_support.hpp"
+#include "support/spline_test_support.hpp"
 
 namespace spline_test {
 namespace {

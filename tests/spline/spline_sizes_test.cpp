@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "checked_queue.hpp"
-#include "spline_test_support.hpp"
+#include "support/checked_queue.hpp"
+#include "support/spline_test_support.hpp"
 
 namespace spline_test {
 namespace {

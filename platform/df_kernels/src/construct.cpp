@@ -4,11 +4,11 @@
 
 #include <cstdint>
 
-#include "bc_kinds.hpp"
-#include "construct_setup.hpp"
-#include "hermite_cell.hpp"
+#include "qrx_df/bc_kinds.hpp"
+#include "qrx_df/construct_setup.hpp"
+#include "qrx_df/hermite_cell.hpp"
 #include "qrx_df_kernels/df_kernels.h"
-#include "task_record.hpp"
+#include "qrx_df/task_record.hpp"
 
 namespace qrx_df {
 namespace {

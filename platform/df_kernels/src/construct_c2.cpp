@@ -6,14 +6,14 @@
 
 #include <cstdint>
 
-#include "bc_kinds.hpp"
-#include "c2_blocked.hpp"
-#include "c2_system.hpp"
-#include "construct_setup.hpp"
-#include "isa.hpp"
+#include "qrx_df/bc_kinds.hpp"
+#include "qrx_df/c2_blocked.hpp"
+#include "qrx_df/c2_system.hpp"
+#include "qrx_df/construct_setup.hpp"
+#include "qrx_df/isa.hpp"
 #include "qrx_df_kernels/df_kernels.h"
-#include "task_record.hpp"
-#include "value_select.hpp"
+#include "qrx_df/task_record.hpp"
+#include "qrx_df/value_select.hpp"
 
 namespace qrx_df {
 namespace {

@@ -7,13 +7,13 @@
 #include <cmath>
 #include <cstdint>
 
-#include "bc_kinds.hpp"
-#include "cell_steps.hpp"
-#include "construct_setup.hpp"
-#include "hermite_cell.hpp"
+#include "qrx_df/bc_kinds.hpp"
+#include "qrx_df/cell_steps.hpp"
+#include "qrx_df/construct_setup.hpp"
+#include "qrx_df/hermite_cell.hpp"
 #include "qrx_df_kernels/df_kernels.h"
-#include "slope_rules.hpp"
-#include "task_record.hpp"
+#include "qrx_df/slope_rules.hpp"
+#include "qrx_df/task_record.hpp"
 
 namespace qrx_df {
 namespace {

@@ -12,18 +12,18 @@
 #include <initializer_list>
 #include <type_traits>
 
-#include "cell_search.hpp"
-#include "evaluate.hpp"
-#include "evaluate_avx2.hpp"
-#include "evaluate_avx512.hpp"
-#include "interpolate_on.hpp"
-#include "isa.hpp"
-#include "locate.hpp"
-#include "parallel.hpp"
-#include "partition_table.hpp"
+#include "qrx_df/cell_search.hpp"
+#include "qrx_df/evaluate.hpp"
+#include "qrx_df/evaluate_avx2.hpp"
+#include "qrx_df/evaluate_avx512.hpp"
+#include "qrx_df/interpolate_on.hpp"
+#include "qrx_df/isa.hpp"
+#include "qrx_df/locate.hpp"
+#include "qrx_df/parallel.hpp"
+#include "qrx_df/partition_table.hpp"
 #include "qrx_df_kernels/df_kernels.h"
-#include "task_record.hpp"
-#include "value_select.hpp"
+#include "qrx_df/task_record.hpp"
+#include "qrx_df/value_select.hpp"
 
 namespace qrx_df {
 namespace {

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "partition_table.hpp"
+#include "qrx_df/partition_table.hpp"
 #include "qrx_df_kernels/df_kernels.h"
-#include "task_record.hpp"
-#include "value_select.hpp"
+#include "qrx_df/task_record.hpp"
+#include "qrx_df/value_select.hpp"
 
 namespace qrx_df {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "evaluate.hpp"
-#include "isa.hpp"
+#include "qrx_df/evaluate.hpp"
+#include "qrx_df/isa.hpp"
 
 #if QRX_DF_HAVE_AVX2_VARIANT
 #include <immintrin.h>

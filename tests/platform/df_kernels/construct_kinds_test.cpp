@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "c2_blocked.hpp"
-#include "c2_system.hpp"
+#include "qrx_df/c2_blocked.hpp"
+#include "qrx_df/c2_system.hpp"
 #include "detail/cpu_impl/df_frontend.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "support/cubic_reference.hpp"

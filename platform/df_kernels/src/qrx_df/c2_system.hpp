@@ -20,12 +20,12 @@
 
 #include <cstdint>
 
-#include "cell_steps.hpp"
-#include "construct_setup.hpp"
-#include "hermite_cell.hpp"
+#include "qrx_df/cell_steps.hpp"
+#include "qrx_df/construct_setup.hpp"
+#include "qrx_df/hermite_cell.hpp"
 #include "qrx_df_kernels/df_kernels.h"
-#include "slope_rules.hpp"
-#include "tridiagonal.hpp"
+#include "qrx_df/slope_rules.hpp"
+#include "qrx_df/tridiagonal.hpp"
 
 namespace qrx_df {
 

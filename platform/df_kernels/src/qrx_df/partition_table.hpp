@@ -4,9 +4,9 @@
 #include <mutex>
 #include <new>
 
-#include "cell_search.hpp"
+#include "qrx_df/cell_search.hpp"
 #include "qrx_df_kernels/df_kernels.h"
-#include "task_record.hpp"
+#include "qrx_df/task_record.hpp"
 
 namespace qrx_df {
 

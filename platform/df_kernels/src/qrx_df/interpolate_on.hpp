@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "isa.hpp"
+#include "qrx_df/isa.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 
 namespace qrx_df {

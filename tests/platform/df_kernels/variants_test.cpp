@@ -16,11 +16,11 @@
 #include <random>
 #include <vector>
 
-#include "cell_search.hpp"
+#include "qrx_df/cell_search.hpp"
 #include "detail/cpu_impl/threader_blocks.hpp"
-#include "evaluate.hpp"
-#include "interpolate_on.hpp"
-#include "locate.hpp"
+#include "qrx_df/evaluate.hpp"
+#include "qrx_df/interpolate_on.hpp"
+#include "qrx_df/locate.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "task_record.hpp"
+#include "qrx_df/task_record.hpp"
 
 struct fake_task {
   qrx_df_task record{};

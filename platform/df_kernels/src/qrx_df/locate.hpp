@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "cell_search.hpp"
-#include "isa.hpp"
-#include "locate_avx512.hpp"
-#include "site_source.hpp"
+#include "qrx_df/cell_search.hpp"
+#include "qrx_df/isa.hpp"
+#include "qrx_df/locate_avx512.hpp"
+#include "qrx_df/site_source.hpp"
 
 namespace qrx_df {
 

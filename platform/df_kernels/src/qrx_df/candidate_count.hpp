@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "isa.hpp"
+#include "qrx_df/isa.hpp"
 
 #if QRX_DF_HAVE_AVX2_VARIANT || QRX_DF_HAVE_AVX512_VARIANT
 #include <immintrin.h>

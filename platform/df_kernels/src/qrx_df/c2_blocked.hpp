@@ -37,10 +37,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "c2_system.hpp"
-#include "isa.hpp"
-#include "parallel.hpp"
-#include "tridiagonal.hpp"
+#include "qrx_df/c2_system.hpp"
+#include "qrx_df/isa.hpp"
+#include "qrx_df/parallel.hpp"
+#include "qrx_df/tridiagonal.hpp"
 
 namespace qrx_df {
 

@@ -15,7 +15,7 @@
 #include "detail/gpu/interpolate/function_block.hpp"
 #include "detail/gpu/interpolate/interpolate_hints.hpp"
 #include "detail/gpu/launch_range.hpp"
-#include "spline/spline_test_support.hpp"
+#include "support/spline_test_support.hpp"
 #include "support/uniform_breakpoints.hpp"
 
 namespace spline_test {

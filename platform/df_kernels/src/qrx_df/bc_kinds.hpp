@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "qrx_df_kernels/df_kernels.h"
-#include "value_select.hpp"
+#include "qrx_df/value_select.hpp"
 
 namespace qrx_df {
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <limits>
 
-#include "candidate_count.hpp"
-#include "isa.hpp"
-#include "parallel.hpp"
+#include "qrx_df/candidate_count.hpp"
+#include "qrx_df/isa.hpp"
+#include "qrx_df/parallel.hpp"
 
 namespace qrx_df {
 

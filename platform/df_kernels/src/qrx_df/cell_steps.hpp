@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "construct_setup.hpp"
-#include "slope_rules.hpp"
+#include "qrx_df/construct_setup.hpp"
+#include "qrx_df/slope_rules.hpp"
 
 namespace qrx_df {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "evaluate.hpp"
-#include "isa.hpp"
+#include "qrx_df/evaluate.hpp"
+#include "qrx_df/isa.hpp"
 
 #if QRX_DF_HAVE_AVX512_VARIANT
 #include <immintrin.h>

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "cell_search.hpp"
+#include "qrx_df/cell_search.hpp"
 
 namespace qrx_df {
 

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "cell_search.hpp"
-#include "isa.hpp"
-#include "site_source.hpp"
+#include "qrx_df/cell_search.hpp"
+#include "qrx_df/isa.hpp"
+#include "qrx_df/site_source.hpp"
 
 #if QRX_DF_HAVE_AVX512_VARIANT
 #include <immintrin.h>

@@ -8,13 +8,13 @@
 #include <cstdint>
 #include <limits>
 
-#include "parallel.hpp"
-#include "bc_kinds.hpp"
-#include "isa.hpp"
+#include "qrx_df/parallel.hpp"
+#include "qrx_df/bc_kinds.hpp"
+#include "qrx_df/isa.hpp"
 #include "qrx_df_kernels/df_kernels.h"
-#include "partition_table.hpp"
-#include "task_record.hpp"
-#include "value_select.hpp"
+#include "qrx_df/partition_table.hpp"
+#include "qrx_df/task_record.hpp"
+#include "qrx_df/value_select.hpp"
 
 namespace qrx_df {
 

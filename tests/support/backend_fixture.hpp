@@ -10,7 +10,7 @@
 
 #include "detail/gpu/backend/gpu_spline_impl.hpp"
 #include "spline/spline_access.hpp"
-#include "spline/spline_test_support.hpp"
+#include "support/spline_test_support.hpp"
 
 namespace backend_test {
 
