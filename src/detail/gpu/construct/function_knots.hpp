@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "data_fitting/hints.hpp"
+#include "detail/gpu/construct/construct_args.hpp"
 #include "detail/gpu/construct/value_index.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
@@ -32,6 +33,13 @@ struct function_knots {
   // Secant of cell k: (y[k + 1] - y[k]) / (x[k + 1] - x[k]).
   T secant(std::int64_t k) const { return (y(k + 1) - y(k)) * r(k); }
 };
+
+// Function j of the spline a construction kernel was handed; reads the
+// function-value pointer cell, so it is called inside a kernel.
+template <partition_hint PartHint, function_hint FuncHint, typename T>
+function_knots<T, PartHint, FuncHint> knots_of(const construct_args<T>& a, std::int64_t j) {
+  return {a.partitions, *a.functions, {a.nx, a.ny}, j};
+}
 
 // |v| without the math library, which kernels may not call on every
 // SYCL implementation; NaN stays NaN.

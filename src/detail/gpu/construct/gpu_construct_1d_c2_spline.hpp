@@ -65,8 +65,7 @@ template <partition_hint PartHint, function_hint FuncHint, bool Periodic, typena
 void c2_block_step(const c2_args<T>& a, std::int64_t g) {
   const std::int64_t j = g / a.blocks.blocks;
   const std::int64_t b = g % a.blocks.blocks;
-  const function_knots<T, PartHint, FuncHint> f{a.spline.partitions, *a.spline.functions, {a.spline.nx, a.spline.ny},
-                                                j};
+  const auto f = knots_of<PartHint, FuncHint>(a.spline, j);
   const std::int64_t lo = a.blocks.first(b);
   const std::int64_t hi = a.blocks.first(b + 1);
   const std::int64_t n = hi - lo - 1;
@@ -107,8 +106,7 @@ void c2_block_step(const c2_args<T>& a, std::int64_t g) {
 // its largest magnitude.
 template <partition_hint PartHint, function_hint FuncHint, bool Periodic, typename T>
 void c2_separator_step(const c2_args<T>& a, std::int64_t j) {
-  const function_knots<T, PartHint, FuncHint> f{a.spline.partitions, *a.spline.functions, {a.spline.nx, a.spline.ny},
-                                                j};
+  const auto f = knots_of<PartHint, FuncHint>(a.spline, j);
   T* c = *a.spline.coeffs;
   const block_partition& blocks = a.blocks;
   const std::int64_t nb = blocks.blocks;
@@ -193,8 +191,7 @@ template <partition_hint PartHint, function_hint FuncHint, bool Hyman, bool Peri
 void c2_cells_step(const c2_args<T>& a, std::int64_t g) {
   const std::int64_t j = g / a.blocks.blocks;
   const std::int64_t b = g % a.blocks.blocks;
-  const function_knots<T, PartHint, FuncHint> f{a.spline.partitions, *a.spline.functions, {a.spline.nx, a.spline.ny},
-                                                j};
+  const auto f = knots_of<PartHint, FuncHint>(a.spline, j);
   const std::int64_t lo = a.blocks.first(b);
   const std::int64_t hi = a.blocks.first(b + 1);
   T* cells = *a.spline.coeffs + j * a.blocks.cells * 4;

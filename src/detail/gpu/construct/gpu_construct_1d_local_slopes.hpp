@@ -25,7 +25,7 @@ template <partition_hint PartHint, function_hint FuncHint, local_slope_rule Rule
 void local_slopes_cell(const construct_args<T>& a, bool given_ends, std::int64_t g) {
   const function_and_cell at(g, a.cells());
   const std::int64_t k = at.k;
-  const function_knots<T, PartHint, FuncHint> f{a.partitions, *a.functions, {a.nx, a.ny}, at.j};
+  const auto f = knots_of<PartHint, FuncHint>(a, at.j);
   T dl, dr;
   cell_slopes<Rule>(f, k, dl, dr);
   if (given_ends) {
