@@ -46,7 +46,8 @@ struct spline_access;
 ///
 /// \tparam FpType float or double: the element type of every array.
 /// \tparam SplineType linear_spline::default_type, or one of the cubic kinds
-///   cubic_spline::hermite, natural, akima, bessel, hyman.
+///   cubic_spline::hermite, natural, akima, bessel, hyman, pchip, makima,
+///   steffen.
 /// \tparam Dimensions 1.
 template <typename FpType, typename SplineType, int Dimensions = 1>
 class QRX_DF_EXPORT spline {
@@ -110,6 +111,17 @@ class QRX_DF_EXPORT spline {
     return record_internal_conditions(data);
   }
 
+  /// Cubic Hermite only: every function's own first derivative at every
+  /// breakpoint, ends included: nx*ny elements laid out as the function
+  /// values (the hint given to set_function_values). With them recorded,
+  /// construct needs neither internal nor boundary conditions, and refuses
+  /// either beside them.
+  /// \throws invalid_argument "data is nullptr".
+  template <typename S = SplineType, if_hermite<S> = 0>
+  spline& set_first_derivatives(FpType* data) {
+    return record_first_derivatives(data);
+  }
+
   /// Cubic kinds: adds one boundary-condition kind (kinds accumulate by OR)
   /// with its value, for the right end for first_right_der and
   /// second_right_der, else for the left end. Which sums construct accepts
@@ -121,8 +133,9 @@ class QRX_DF_EXPORT spline {
   }
 
   /// Whether construct has everything it needs: the partition, the function
-  /// values and the coefficient array (and for Hermite the internal and
-  /// boundary conditions); with is_coeff_computed only the partition.
+  /// values and the coefficient array (and for Hermite either the first
+  /// derivatives of every function or the internal and boundary
+  /// conditions); with is_coeff_computed only the partition.
   bool is_initialized() const;
   /// Element count of the coefficient array: (nx - 1)*ny*2 for linear and
   /// (nx - 1)*ny*4 for cubic splines.
@@ -134,8 +147,9 @@ class QRX_DF_EXPORT spline {
   /// `dependencies`, and returns the event of that work without waiting for
   /// it. Pass the event to interpolate (or use an in-order queue).
   /// \throws invalid_argument "spline isn't initialized", "coefficients were
-  ///   not set" (is_coeff_computed without an array), "invalid boundary
-  ///   conditions" (a sum the kind does not accept; on a CPU queue Hermite
+  ///   not set" (is_coeff_computed without an array), "first derivatives
+  ///   exclude internal and boundary conditions" (Hermite given both), "invalid
+  ///   boundary conditions" (a sum the kind does not accept; on a CPU queue Hermite
   ///   leaves this to the kernels, whose refusal arrives asynchronously as
   ///   computation_error "internal error"), and on a GPU queue "invalid
   ///   partition hint", "invalid function hint", "invalid coefficient hint".
@@ -152,6 +166,7 @@ class QRX_DF_EXPORT spline {
   friend struct detail::spline_access;
 
   spline& record_internal_conditions(FpType* data);
+  spline& record_first_derivatives(FpType* data);
   spline& record_boundary_condition(bc_type kind, FpType value);
 
   std::unique_ptr<detail::spline_base<FpType, SplineType, Dimensions>> impl_;

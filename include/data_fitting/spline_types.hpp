@@ -35,6 +35,22 @@ struct bessel {};
 /// Hyman's monotone spline: the natural spline's slopes, limited so that
 /// monotone data give a monotone curve. Continuous first derivative.
 struct hyman {};
+/// The piecewise cubic Hermite interpolating polynomial (PCHIP) of
+/// Fritsch and Butland: each slope is a weighted harmonic mean of the
+/// neighbouring secants, zero where they differ in sign, so monotone data
+/// give a monotone curve and extrema stay at breakpoints. Local, continuous
+/// first derivative.
+struct pchip {};
+/// The modified Akima spline: Akima's weighted mean of secants with weights
+/// that also count the secants' size, so that flat runs stay flat and
+/// symmetric data give a symmetric curve. Local, continuous first
+/// derivative.
+struct makima {};
+/// Steffen's monotone spline: each slope is the parabola's through the
+/// breakpoint and its neighbours, limited by purely local rules so that
+/// monotone data give a monotone curve and no cell overshoots its data.
+/// Local, continuous first derivative.
+struct steffen {};
 }  // namespace cubic_spline
 
 }  // namespace velora::qrx::experimental::data_fitting
@@ -50,4 +66,7 @@ struct hyman {};
   X(float, cubic_spline::natural) X(double, cubic_spline::natural)             \
   X(float, cubic_spline::akima) X(double, cubic_spline::akima)                 \
   X(float, cubic_spline::bessel) X(double, cubic_spline::bessel)               \
-  X(float, cubic_spline::hyman) X(double, cubic_spline::hyman)
+  X(float, cubic_spline::hyman) X(double, cubic_spline::hyman)                 \
+  X(float, cubic_spline::pchip) X(double, cubic_spline::pchip)                 \
+  X(float, cubic_spline::makima) X(double, cubic_spline::makima)               \
+  X(float, cubic_spline::steffen) X(double, cubic_spline::steffen)

@@ -39,6 +39,9 @@ struct spline_description {
   FpType* internal_conditions = nullptr;  // null until recorded
   internal_conditions_type internal_type = internal_conditions_type::none;
 
+  // Hermite's slopes of every function at every breakpoint, laid out as
+  // the function values; they replace the internal and boundary conditions.
+  FpType* first_derivatives = nullptr;  // null until recorded
   // The boundary conditions recorded so far and the values of the two ends.
   bool boundary_recorded = false;
   boundary_sum boundary = boundary_sum::none;
@@ -49,6 +52,7 @@ struct spline_description {
   bool has_function_values() const { return function_values != nullptr; }
   bool has_coefficients() const { return coefficients != nullptr; }
   bool has_internal_conditions() const { return internal_conditions != nullptr; }
+  bool has_first_derivatives() const { return first_derivatives != nullptr; }
 };
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -15,7 +15,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 //   evaluated_as      the kind whose interpolation kernels evaluate it (every
 //                     cubic kind stores the cubic Hermite layout)
 //   needs_conditions  whether construct needs internal and boundary
-//                     conditions recorded (only Hermite)
+//                     conditions, or every function's first derivatives,
+//                     recorded (only Hermite)
 //   boundary_kinds    the boundary-condition sums construct
 //                     accepts, checked on the calling thread on both
 //                     back-ends; void where the back-ends check them
@@ -92,6 +93,27 @@ struct spline_kind<cubic_spline::hyman> : cubic_kind {
   using boundary_kinds = c2_boundary_kinds;
   static constexpr bool checks_periodic_ends = true;
   static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_HYMAN;
+};
+
+template <>
+struct spline_kind<cubic_spline::pchip> : cubic_kind {
+  static constexpr const char* name = "cubic_spline::pchip";
+  using boundary_kinds = local_boundary_kinds;
+  static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_PCHIP;
+};
+
+template <>
+struct spline_kind<cubic_spline::makima> : cubic_kind {
+  static constexpr const char* name = "cubic_spline::makima";
+  using boundary_kinds = local_boundary_kinds;
+  static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_MAKIMA;
+};
+
+template <>
+struct spline_kind<cubic_spline::steffen> : cubic_kind {
+  static constexpr const char* name = "cubic_spline::steffen";
+  using boundary_kinds = local_boundary_kinds;
+  static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_STEFFEN;
 };
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

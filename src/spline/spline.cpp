@@ -112,6 +112,14 @@ spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::
 }
 
 template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::record_first_derivatives(
+    FpType* data) {
+  if (data == nullptr) throw invalid_argument(detail::error_domain, "set_first_derivatives", "data is nullptr");
+  impl_->recorded.first_derivatives = data;
+  return *this;
+}
+
+template <typename FpType, typename SplineType, int Dimensions>
 spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::record_boundary_condition(
     bc_type kind, FpType value) {
   detail::spline_description<FpType>& d = impl_->recorded;

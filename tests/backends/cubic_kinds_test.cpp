@@ -1,6 +1,8 @@
-// The cubic kinds built from values alone (natural, Akima, Bessel, Hyman) on
-// both back-ends, through the public spline: held to the reference slopes
-// of support/cubic_reference.hpp, and to the properties each kind promises.
+// The cubic kinds built from values alone (natural, Akima, Bessel, Hyman,
+// PCHIP, modified Akima, Steffen) and Hermite from every function's own
+// slopes, on both back-ends, through the public spline: held to the
+// reference slopes of support/cubic_reference.hpp, and to the properties
+// each kind promises.
 
 #include <algorithm>
 #include <cmath>
@@ -22,16 +24,22 @@ using natural = df::cubic_spline::natural;
 using akima = df::cubic_spline::akima;
 using bessel = df::cubic_spline::bessel;
 using hyman = df::cubic_spline::hyman;
+using pchip = df::cubic_spline::pchip;
+using makima = df::cubic_spline::makima;
+using steffen = df::cubic_spline::steffen;
 
 template <typename S>
 constexpr bool is_c2_kind = std::is_same_v<S, natural> || std::is_same_v<S, hyman>;
 
 // The reference's type number of each kind.
 template <typename S>
-constexpr std::int64_t reference_type = std::is_same_v<S, natural>  ? cubic_reference::natural
-                                        : std::is_same_v<S, hyman>  ? cubic_reference::hyman
-                                        : std::is_same_v<S, akima>  ? cubic_reference::akima
-                                                                    : cubic_reference::bessel;
+constexpr std::int64_t reference_type = std::is_same_v<S, natural>   ? cubic_reference::natural
+                                        : std::is_same_v<S, hyman>   ? cubic_reference::hyman
+                                        : std::is_same_v<S, akima>   ? cubic_reference::akima
+                                        : std::is_same_v<S, pchip>   ? cubic_reference::pchip
+                                        : std::is_same_v<S, makima>  ? cubic_reference::makima
+                                        : std::is_same_v<S, steffen> ? cubic_reference::steffen
+                                                                     : cubic_reference::bessel;
 
 // Derivative `order` at t of the cubic Hermite interpolant of the values at
 // x with the slopes at the ends of each cell (the end cells' cubics extended
@@ -94,7 +102,9 @@ template <typename C>
 class CubicKinds : public ::testing::Test {};
 using kind_configs =
     ::testing::Types<config<float, natural>, config<double, natural>, config<float, akima>, config<double, akima>,
-                     config<float, bessel>, config<double, bessel>, config<float, hyman>, config<double, hyman>>;
+                     config<float, bessel>, config<double, bessel>, config<float, hyman>, config<double, hyman>,
+                     config<float, pchip>, config<double, pchip>, config<float, makima>, config<double, makima>,
+                     config<float, steffen>, config<double, steffen>>;
 TYPED_TEST_SUITE(CubicKinds, kind_configs);
 
 // Values, first and second derivatives at random sites and at every
@@ -151,7 +161,8 @@ TYPED_TEST(CubicKinds, MatchReferenceOnBothBackends) {
       }
     }
   }
-  std::printf("largest difference of values between the back-ends: %.3g\n", largest_gap);
+  std::printf("%s: largest difference of values between the back-ends: %.3g\n", df::detail::spline_kind<S>::name,
+              largest_gap);
 }
 
 // Polynomials each kind reproduces exactly (up to rounding): a line by
@@ -278,34 +289,159 @@ TYPED_TEST(CubicKindsByType, PeriodicHymanJoinsItsEndsOnLongPartitions) {
   for (std::size_t fn = 0; fn < 2; ++fn) EXPECT_NEAR(first_slopes[fn], first_slopes[fn + 2], tol * steep);
 }
 
-// Random increasing (and decreasing) data with flat stretches: the Hyman
-// spline is monotone on every cell, where the natural spline overshoots.
-TYPED_TEST(CubicKindsByType, HymanKeepsMonotoneDataMonotone) {
+// Random increasing (and decreasing) data with flat stretches: the Hyman,
+// PCHIP and Steffen splines are monotone on every cell, where the natural
+// spline overshoots.
+TYPED_TEST(CubicKindsByType, MonotoneKindsKeepMonotoneDataMonotone) {
   using T = TypeParam;
-  std::mt19937 rng(11);
-  std::uniform_real_distribution<double> step(0, 1);
-  for (int trial = 0; trial < 6; ++trial) {
-    const double sign = trial % 2 == 0 ? 1 : -1;
-    std::vector<double> cumulative(40);
-    double total = 0;
-    for (double& v : cumulative) {
-      const double r = step(rng);
-      total += r < 0.3 ? 0 : r * r * 5;
-      v = sign * total;
-    }
-    spline_data<T> d = sample<T>(40, 1, trial < 3 ? partition_hint::non_uniform : partition_hint::uniform,
-                                 function_hint::row_major, [&](std::int64_t, double, int) { return 0.0; });
-    for (std::int64_t i = 0; i < 40; ++i) d.value(0, i) = T(cumulative[std::size_t(i)]);
-    if (trial == 2) d.bc_kinds = {bc_type::not_a_knot};
-    for (backend b : both_backends) {
-      built_spline<T, hyman> s(b, d);
-      for (std::int64_t k = 0; k < 39; ++k) {
-        const T* c = s.c.get() + 4 * k;
-        const double h = d.x(k + 1) - d.x(k);
-        for (int q = 0; q <= 16; ++q)
-          ASSERT_GE(sign * piece(c, 4, h * q / 16, 1), -tolerance<T>(64 * total)) << name(b) << " cell " << k;
+  auto check = [](auto kind_tag) {
+    using S = decltype(kind_tag);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> step(0, 1);
+    for (int trial = 0; trial < 6; ++trial) {
+      const double sign = trial % 2 == 0 ? 1 : -1;
+      std::vector<double> cumulative(40);
+      double total = 0;
+      for (double& v : cumulative) {
+        const double r = step(rng);
+        total += r < 0.3 ? 0 : r * r * 5;
+        v = sign * total;
+      }
+      spline_data<T> d = sample<T>(40, 1, trial < 3 ? partition_hint::non_uniform : partition_hint::uniform,
+                                   function_hint::row_major, [&](std::int64_t, double, int) { return 0.0; });
+      for (std::int64_t i = 0; i < 40; ++i) d.value(0, i) = T(cumulative[std::size_t(i)]);
+      if (trial == 2 && std::is_same_v<S, hyman>) d.bc_kinds = {bc_type::not_a_knot};
+      for (backend b : both_backends) {
+        built_spline<T, S> s(b, d);
+        for (std::int64_t k = 0; k < 39; ++k) {
+          const T* c = s.c.get() + 4 * k;
+          const double h = d.x(k + 1) - d.x(k);
+          for (int q = 0; q <= 16; ++q)
+            ASSERT_GE(sign * piece(c, 4, h * q / 16, 1), -tolerance<T>(64 * total))
+                << df::detail::spline_kind<S>::name << " " << name(b) << " cell " << k;
+        }
       }
     }
+  };
+  check(hyman{});
+  check(pchip{});
+  check(steffen{});
+}
+
+// Data with flat runs between ramps: every cell of a run of two or more flat
+// cells stays exactly flat under the modified Akima rule (Akima's own rule
+// bends some of them), and data symmetric about the middle of a symmetric
+// partition give a symmetric curve.
+TYPED_TEST(CubicKindsByType, MakimaKeepsFlatRunsFlatAndSymmetricDataSymmetric) {
+  using T = TypeParam;
+  const std::vector<double> levels = {0, 0, 0, 1, 2, 3, 3, 3, 1, 1, 0.5, 0, 0, 2, 2, 2};
+  const auto nx = std::int64_t(levels.size());
+  // Uniform: the ramps' secants are equal, as Akima's fallback needs.
+  spline_data<T> d = sample<T>(nx, 1, partition_hint::uniform, function_hint::row_major,
+                               [&](std::int64_t, double, int) { return 0.0; });
+  for (std::int64_t i = 0; i < nx; ++i) d.value(0, i) = T(levels[std::size_t(i)]);
+  auto flat_run_cell = [&](std::int64_t k) {
+    const bool flat = levels[std::size_t(k)] == levels[std::size_t(k + 1)];
+    const bool left = k > 0 && levels[std::size_t(k - 1)] == levels[std::size_t(k)];
+    const bool right = k + 2 < nx && levels[std::size_t(k + 2)] == levels[std::size_t(k + 1)];
+    return flat && (left || right);
+  };
+  for (backend b : both_backends) {
+    built_spline<T, makima> modified(b, d);
+    built_spline<T, akima> plain(b, d);
+    int bent_by_akima = 0;
+    for (std::int64_t k = 0; k + 1 < nx; ++k) {
+      if (!flat_run_cell(k)) continue;
+      for (int q = 1; q < 4; ++q) EXPECT_EQ(modified.c[std::size_t(4 * k + q)], T(0)) << name(b) << " cell " << k;
+      bent_by_akima += plain.c[std::size_t(4 * k + 1)] != T(0) || plain.c[std::size_t(4 * k + 2)] != T(0);
+    }
+    EXPECT_GT(bent_by_akima, 0) << name(b);
+  }
+
+  // Symmetric: breakpoints and values mirrored about 0.
+  const std::int64_t half = 9, n = 2 * half + 1;
+  spline_data<T> sym = sample<T>(n, 1, partition_hint::non_uniform, function_hint::row_major,
+                                 [&](std::int64_t, double, int) { return 0.0; });
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> gap(0.5, 1.5), level(-1, 1);
+  double at = 0;
+  std::vector<double> xs(static_cast<std::size_t>(n)), ys(static_cast<std::size_t>(n));
+  for (std::int64_t i = 1; i <= half; ++i) {
+    at += gap(rng);
+    const double y = i % 4 == 1 ? 0.25 : level(rng);
+    xs[std::size_t(half + i)] = at, xs[std::size_t(half - i)] = -at;
+    ys[std::size_t(half + i)] = y, ys[std::size_t(half - i)] = y;
+  }
+  for (std::int64_t i = 0; i < n; ++i) {
+    sym.partition[std::size_t(i)] = T(xs[std::size_t(i)]);
+    sym.value(0, i) = T(ys[std::size_t(i)]);
+  }
+  std::vector<T> sites;
+  for (int i = 0; i <= 40; ++i) sites.push_back(T(at * (i - 20) / 20.0));
+  for (backend b : both_backends) {
+    built_spline<T, makima> s(b, sym);
+    const std::vector<T> r = s.evaluate(sites, 41, 0b1, df::interpolate_hint::funcs_sites_ders,
+                                        df::site_hint::non_uniform, T(0), 1);
+    for (int i = 0; i <= 20; ++i) EXPECT_NEAR(double(r[std::size_t(i)]), double(r[std::size_t(40 - i)]), tolerance<T>(8)) << name(b) << " site " << sites[std::size_t(i)];
+  }
+}
+
+// Hermite from every function's own slopes at every breakpoint reproduces
+// each function's own cubic, in both layouts and partition kinds; the
+// slopes are refused beside internal or boundary conditions, and without
+// them nothing else is needed.
+TYPED_TEST(CubicKindsByType, HermiteTakesEveryFunctionsOwnSlopes) {
+  using T = TypeParam;
+  auto cubic = [](std::int64_t fn, double x, int order) {
+    const double c[4] = {0.5 - double(fn), 1.25 * double(fn), 0.75 - 0.5 * double(fn), 0.375 * double(fn - 1)};
+    double sum = 0;
+    for (int q = 3; q >= order; --q) sum = sum * x + c[q] * (order == 0 ? 1 : order == 1 ? q : q * (q - 1));
+    return sum;
+  };
+  for (partition_hint ph : {partition_hint::non_uniform, partition_hint::uniform}) {
+    for (function_hint fh : {function_hint::row_major, function_hint::col_major}) {
+      spline_data<T> d = sample<T>(13, 3, ph, fh, [&](std::int64_t fn, double x, int) { return cubic(fn, x, 0); });
+      d.own_slopes.resize(d.values.size());
+      for (std::int64_t fn = 0; fn < 3; ++fn)
+        for (std::int64_t i = 0; i < d.nx; ++i) {
+          const std::int64_t at = fh == function_hint::row_major ? fn * d.nx + i : i * 3 + fn;
+          d.own_slopes[std::size_t(at)] = T(cubic(fn, d.x(i), 1));
+        }
+      std::vector<T> sites;
+      for (int i = 0; i <= 30; ++i) sites.push_back(T(d.x(0) + (d.x(d.nx - 1) - d.x(0)) * i / 30.0));
+      for (backend b : both_backends) {
+        SCOPED_TRACE(std::string(name(b)) + (ph == partition_hint::uniform ? " uniform" : "") +
+                     (fh == function_hint::col_major ? " col_major" : ""));
+        built_spline<T, hermite> s(b, d);
+        const std::vector<T> r = s.evaluate(sites, 31, 0b111, df::interpolate_hint::funcs_sites_ders,
+                                            df::site_hint::non_uniform, T(0), 3);
+        for (std::int64_t fn = 0; fn < 3; ++fn)
+          for (std::int64_t i = 0; i < 31; ++i)
+            for (int order = 0; order < 3; ++order)
+              ASSERT_NEAR(double(r[std::size_t((fn * 31 + i) * 3 + order)]), cubic(fn, double(sites[std::size_t(i)]), order),
+                          tolerance<T>(64))
+                  << "function " << fn << " site " << sites[std::size_t(i)] << " order " << order;
+      }
+    }
+  }
+  for (backend b : both_backends) {
+    SCOPED_TRACE(name(b));
+    sycl::queue q = queue_for(b);
+    usm_array<T> x(q, {T(0), T(1), T(2)}), y(q, std::vector<T>(3, T(1))), slopes(q, std::vector<T>(3, T(0))),
+        c(q, 8);
+    auto s = make_spline<T, hermite>(b, q, 1, false);
+    s->set_partitions(x.get(), 3).set_function_values(y.get()).set_coefficients(c.get());
+    EXPECT_FALSE(s->is_initialized());
+    expect_invalid([&] { s->set_first_derivatives(nullptr); }, "set_first_derivatives", "data is nullptr");
+    s->set_first_derivatives(slopes.get());
+    EXPECT_TRUE(s->is_initialized());
+    s->set_boundary_conditions(bc_type::first_left_der, T(0));
+    expect_invalid([&] { s->construct(); }, "construct", "first derivatives exclude internal and boundary conditions");
+    auto t = make_spline<T, hermite>(b, q, 1, false);
+    t->set_partitions(x.get(), 3).set_function_values(y.get()).set_coefficients(c.get());
+    t->set_first_derivatives(slopes.get()).set_internal_conditions(slopes.get());
+    expect_invalid([&] { t->construct(); }, "construct", "first derivatives exclude internal and boundary conditions");
+    q.wait_and_throw();
   }
 }
 
@@ -350,6 +486,9 @@ TYPED_TEST(CubicKindsByType, RefuseWhatTheyCannotBuild) {
     refused(hyman{}, {bc_type::periodic, bc_type::not_a_knot});
     refused(akima{}, {bc_type::free_end});
     refused(bessel{}, {bc_type::not_a_knot});
+    refused(pchip{}, {bc_type::periodic});
+    refused(makima{}, {bc_type::second_left_der, bc_type::second_right_der});
+    refused(steffen{}, {bc_type::first_left_der});
 
     for (bool hyman_kind : {false, true}) {
       auto errors = std::make_shared<std::vector<std::string>>();

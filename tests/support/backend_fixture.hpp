@@ -61,6 +61,7 @@ struct spline_data {
   std::vector<T> partition;  // nx breakpoints, or {a, b} for uniform
   std::vector<T> values;     // nx*ny, laid out per func_hint
   std::vector<T> internal;   // nx - 2 first derivatives
+  std::vector<T> own_slopes;  // Hermite: nx*ny first derivatives laid out as the values, or none
   std::vector<df::bc_type> bc_kinds;
   T bc_left = 0, bc_right = 0;
 
@@ -110,6 +111,7 @@ struct built_spline {
         x(q, d.partition),
         y(q, d.values),
         ic(q, d.internal.empty() ? std::vector<T>{T(0)} : d.internal),
+        slopes(q, d.own_slopes.empty() ? std::vector<T>{T(0)} : d.own_slopes),
         c(q, std::size_t((d.nx - 1) * d.ny * config<T, S>::coeffs_per_cell)),
         sp(make_spline<T, S>(b, q, d.ny, false)),
         s(*sp),
@@ -123,8 +125,12 @@ struct built_spline {
       }
     }
     if constexpr (std::is_same_v<S, hermite>) {
-      s.set_internal_conditions(ic.get());
-      if (d.bc_kinds.empty()) s.set_boundary_conditions(df::bc_type(0), T(0));
+      if (!d.own_slopes.empty()) {
+        s.set_first_derivatives(slopes.get());
+      } else {
+        s.set_internal_conditions(ic.get());
+        if (d.bc_kinds.empty()) s.set_boundary_conditions(df::bc_type(0), T(0));
+      }
     }
     constructed = s.construct();
     q.wait_and_throw();
@@ -142,7 +148,7 @@ struct built_spline {
   }
 
   sycl::queue q;
-  usm_array<T> x, y, ic, c;
+  usm_array<T> x, y, ic, slopes, c;
   std::unique_ptr<df::spline<T, S, 1>> sp;
   df::spline<T, S, 1>& s;
   sycl::event constructed;

@@ -16,7 +16,8 @@ namespace cubic_reference {
 
 // Spline types and boundary-condition kinds, by the values the kernels and
 // the public bc_type use.
-constexpr std::int64_t natural = 2, hyman = 9, akima = 5, bessel = 4, default_cubic = 0;
+constexpr std::int64_t natural = 2, hyman = 9, akima = 5, bessel = 4, default_cubic = 0, pchip = 10, makima = 11,
+                       steffen = 12;
 constexpr std::int64_t periodic = 64, not_a_knot = 256;
 
 
@@ -130,15 +131,39 @@ inline end_slopes reference_slopes(std::int64_t type, std::int64_t bc, const std
     return parabola_slope(x[i], x[first], y[first], x[first + 1], y[first + 1], x[first + 2], y[first + 2]);
   };
   std::vector<double> d(m + 1);
-  if (type == akima) {
+  auto h = [&](std::size_t k) { return x[k + 1] - x[k]; };
+  auto sgn = [](double v) { return double((v > 0) - (v < 0)); };
+  if (type == akima || type == makima) {
     std::vector<double> e(m + 4);  // e[k + 2] = s_k, k in [-2, m + 1]
     std::copy(s.begin(), s.end(), e.begin() + 2);
     e[1] = 2 * e[2] - e[3], e[0] = 2 * e[1] - e[2];
     e[m + 2] = 2 * e[m + 1] - e[m], e[m + 3] = 2 * e[m + 2] - e[m + 1];
     for (std::size_t i = 0; i <= m; ++i) {
-      const double wl = std::fabs(e[i + 3] - e[i + 2]), wr = std::fabs(e[i + 1] - e[i]);
-      d[i] = wl + wr == 0 ? (e[i + 1] + e[i + 2]) / 2 : (wl * e[i + 1] + wr * e[i + 2]) / (wl + wr);
+      double wl = std::fabs(e[i + 3] - e[i + 2]), wr = std::fabs(e[i + 1] - e[i]);
+      if (type == makima) wl += std::fabs(e[i + 3] + e[i + 2]) / 2, wr += std::fabs(e[i + 1] + e[i]) / 2;
+      const double fallback = type == akima ? (e[i + 1] + e[i + 2]) / 2 : 0;
+      d[i] = wl + wr == 0 ? fallback : (wl * e[i + 1] + wr * e[i + 2]) / (wl + wr);
     }
+  } else if (type == pchip) {  // Fritsch-Butland weighted harmonic means; three-point ends, limited
+    for (std::size_t i = 1; i < m; ++i) {
+      const double w1 = 2 * h(i) + h(i - 1), w2 = h(i) + 2 * h(i - 1);
+      d[i] = s[i - 1] * s[i] <= 0 ? 0 : (w1 + w2) / (w1 / s[i - 1] + w2 / s[i]);
+    }
+    auto end = [&](double h0, double h1, double m0, double m1) {
+      const double e = ((2 * h0 + h1) * m0 - h0 * m1) / (h0 + h1);
+      if (sgn(e) != sgn(m0)) return 0.0;
+      if (sgn(m0) != sgn(m1) && std::fabs(e) > 3 * std::fabs(m0)) return 3 * m0;
+      return e;
+    };
+    d[0] = end(h(0), h(1), s[0], s[1]);
+    d[m] = end(h(m - 1), h(m - 2), s[m - 1], s[m - 2]);
+  } else if (type == steffen) {  // the parabola's slope, limited; the end secants at the ends
+    for (std::size_t i = 1; i < m; ++i) {
+      const double p = (s[i - 1] * h(i) + s[i] * h(i - 1)) / (h(i - 1) + h(i));
+      d[i] = (sgn(s[i - 1]) + sgn(s[i])) * std::min({std::fabs(s[i - 1]), std::fabs(s[i]), std::fabs(p) / 2});
+    }
+    d[0] = s[0];
+    d[m] = s[m - 1];
   } else if (type == bessel || (bc == not_a_knot && m == 2)) {
     for (std::size_t i = 0; i <= m; ++i) d[i] = parabola_at(i, std::clamp<std::size_t>(i, 1, m - 1) - 1);
   } else if (type == default_cubic) {
@@ -161,7 +186,7 @@ inline end_slopes reference_slopes(std::int64_t type, std::int64_t bc, const std
     for (std::size_t k = 0; k < m; ++k) d[k] = cells[k].first;
     d[m] = cells[m - 1].second;
   }
-  if (bc == 12 && (type == akima || type == bessel)) {
+  if (bc == 12 && type != natural && type != hyman && type != default_cubic) {
     d[0] = left;
     d[m] = right;
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "qrx_df/bc_kinds.hpp"
+#include "qrx_df/cell_steps.hpp"
 #include "qrx_df/construct_setup.hpp"
 #include "qrx_df/hermite_cell.hpp"
 #include "qrx_df_kernels/df_kernels.h"
@@ -115,6 +116,23 @@ void hermite_cells(const construct_setup<T>& s, std::int64_t j, std::int64_t k0,
   }
 }
 
+// Hermite with every function's own slopes at every breakpoint, ends
+// included: the internal conditions laid out as the function values.
+template <typename T, bool Uniform, bool ColMajor>
+struct hermite_own_slopes_kernel {
+  static void cells(const construct_setup<T>& s, std::int64_t j, std::int64_t k0, std::int64_t k1) {
+    const function_row<T, ColMajor> y = row_of<T, ColMajor>(s, j);
+    const function_row<T, ColMajor> d = ColMajor ? function_row<T, ColMajor>{s.ic + j, s.ny}
+                                                 : function_row<T, ColMajor>{s.ic + j * s.nx, 1};
+    T* c = s.coeffs[j];
+    const cell_steps<T, Uniform> steps(s);
+    for (std::int64_t k = k0; k < k1; ++k) {
+      const T r = steps.reciprocal(k);
+      hermite_cell(c + 4 * k, y[k], (y[k + 1] - y[k]) * r, r, d[k], d[k + 1]);
+    }
+  }
+};
+
 template <typename T, bool Uniform, bool ColMajor>
 struct linear_kernel {
   static void cells(const construct_setup<T>& s, std::int64_t j, std::int64_t k0, std::int64_t k1) {
@@ -139,9 +157,19 @@ std::int32_t construct_linear(qrx_df_task* task, std::int64_t format, std::int64
   return construct_cells<T, linear_kernel>(setup_of<T>(task), threader);
 }
 
+// Hermite takes the slopes shared by all functions at the interior
+// breakpoints with end rules, or every function's own slopes everywhere
+// with no end rule.
 template <typename T>
 std::int32_t construct_hermite(qrx_df_task* task, std::int64_t format, std::int64_t method,
                                const qrx_df_threader_block* threader) {
+  if (task != nullptr && task->ic_type == QRX_DF_IC_FUNCTION_FIRST_DERIVATIVES) {
+    const std::int32_t status = check_cubic<T>(task, format, method, QRX_DF_CUBIC_HERMITE, threader);
+    if (status != QRX_DF_STATUS_OK) return status;
+    if (task->internal_conditions == nullptr) return QRX_DF_STATUS_NO_IC;
+    if (task->bc_type != 0) return QRX_DF_STATUS_BAD_BC_TYPE;
+    return construct_cells<T, hermite_own_slopes_kernel>(setup_of<T>(task), threader);
+  }
   return construct_with_conditions<T, hermite_kernel>(task, format, method, QRX_DF_CUBIC_HERMITE,
                                                       QRX_DF_IC_FIRST_DERIVATIVES, threader);
 }

@@ -1,7 +1,8 @@
 // Construction kernels of the cubic kinds whose cells depend only on nearby
 // data, so that runs of cells of one function can be built in parallel:
-// Akima's and Bessel's splines (slopes from the secants around each
-// breakpoint) and the default cubic (given second derivatives).
+// Akima's, the modified Akima, Bessel's, PCHIP and Steffen's splines (slopes
+// from the secants around each breakpoint) and the default cubic (given
+// second derivatives).
 
 #include <algorithm>
 #include <cmath>
@@ -58,7 +59,8 @@ struct slope_run_data {
   T r[slope_run + 4];
   T sec[slope_run + 4];
   T d[slope_run + 1];
-  T mean[slope_run + 1];  // Akima's plain means
+  T mean[slope_run + 1];     // Akima's fallbacks
+  T weights[slope_run + 1];  // Akima's weight sums
 
   // Reciprocal widths and secants of cells [lo, hi), all inside the partition.
   void load(const secants<T, Uniform, ColMajor>& s, std::int64_t kb, std::int64_t lo, std::int64_t hi) {
@@ -77,10 +79,10 @@ struct slope_run_data {
   }
 };
 
-// Akima: each slope from the four secants around its breakpoint; kind 12
-// gives the two end slopes instead.
-template <typename T, bool Uniform, bool ColMajor>
-struct akima_kernel {
+// Akima and the modified Akima: each slope from the four secants around its
+// breakpoint; kind 12 gives the two end slopes instead.
+template <typename T, bool Uniform, bool ColMajor, bool Modified>
+struct akima_family_kernel {
   static void cells(const construct_setup<T>& st, std::int64_t j, std::int64_t k0, std::int64_t k1) {
     const secants<T, Uniform, ColMajor> s(st, j);
     T* c = st.coeffs[j];
@@ -94,32 +96,40 @@ struct akima_kernel {
       run.load(s, kb, lo, hi);
       for (std::int64_t k = kb - 2; k < lo; ++k) run.sec[k - kb + 2] = s.extended(k);
       for (std::int64_t k = hi; k < kb + n + 2; ++k) run.sec[k - kb + 2] = s.extended(k);
-      // Akima's slope at breakpoint i = kb + q from the secants s_{i-2},
+      // The slope at breakpoint i = kb + q from the secants s_{i-2},
       // s_{i-1}, s_i, s_{i+1}: a mean of s_{i-1} and s_i that leans towards
       // the side where the data bend less, weighted by |s_{i+1} - s_i| and
-      // |s_{i-1} - s_{i-2}|; their plain mean where neither side bends. The
-      // weighted mean (its divisor never zero) and the plain mean first, then
+      // |s_{i-1} - s_{i-2}|. The modified rule adds half the magnitude of
+      // each pair's sum to its weight, so that a flat pair weighs nothing
+      // and a run of equal secants keeps its slope; where both weights are
+      // zero Akima takes the plain mean, the modified rule zero. The
+      // weighted mean (its divisor never zero) and the fallback first, then
       // the one that applies: two passes without branches, which vectorise.
       for (std::int64_t q = 0; q <= n; ++q) {
-        const T w_left = std::fabs(run.sec[q + 3] - run.sec[q + 2]);
-        const T w_right = std::fabs(run.sec[q + 1] - run.sec[q]);
+        T w_left = std::fabs(run.sec[q + 3] - run.sec[q + 2]);
+        T w_right = std::fabs(run.sec[q + 1] - run.sec[q]);
+        if constexpr (Modified) {
+          w_left += T(0.5) * std::fabs(run.sec[q + 3] + run.sec[q + 2]);
+          w_right += T(0.5) * std::fabs(run.sec[q + 1] + run.sec[q]);
+        }
         const T sum = w_left + w_right;
         const T divisor = sum > T(0) ? sum : T(1);
         run.d[q] = (w_left * run.sec[q + 1] + w_right * run.sec[q + 2]) / divisor;
-        run.mean[q] = T(0.5) * (run.sec[q + 1] + run.sec[q + 2]);
+        run.mean[q] = Modified ? T(0) : T(0.5) * (run.sec[q + 1] + run.sec[q + 2]);
+        run.weights[q] = sum;
       }
-      for (std::int64_t q = 0; q <= n; ++q) {
-        const T sum = std::fabs(run.sec[q + 3] - run.sec[q + 2]) + std::fabs(run.sec[q + 1] - run.sec[q]);
-        const T weighted = run.d[q];
-        const T mean = run.mean[q];
-        run.d[q] = sum > T(0) ? weighted : mean;
-      }
+      for (std::int64_t q = 0; q <= n; ++q) run.d[q] = run.weights[q] > T(0) ? run.d[q] : run.mean[q];
       if (given && kb == 0) run.d[0] = st.left;
       if (given && kb + n == s.m) run.d[n] = st.right;
       run.write(s, c, kb, n);
     }
   }
 };
+
+template <typename T, bool Uniform, bool ColMajor>
+using akima_kernel = akima_family_kernel<T, Uniform, ColMajor, false>;
+template <typename T, bool Uniform, bool ColMajor>
+using makima_kernel = akima_family_kernel<T, Uniform, ColMajor, true>;
 
 // Bessel: each slope is the parabola's through the breakpoint and its two
 // neighbours; at an end, the parabola's through the three end points.
@@ -152,6 +162,64 @@ struct bessel_kernel {
     }
   }
 };
+
+// PCHIP and Steffen: each interior slope from the secants and widths of the
+// two cells around its breakpoint, each end slope from the end cells; kind
+// 12 gives the two end slopes instead. Rule::interior(sl, sr, hl, hr) and
+// Rule::end(s_end, s_next, h_end, h_next) give the slopes (widths relative,
+// 1 on a uniform partition).
+template <typename T, bool Uniform, bool ColMajor, typename Rule>
+struct neighbour_slopes_kernel {
+  static void cells(const construct_setup<T>& st, std::int64_t j, std::int64_t k0, std::int64_t k1) {
+    const secants<T, Uniform, ColMajor> s(st, j);
+    T* c = st.coeffs[j];
+    const bool given = st.bc == bc_first_both;
+    const std::int64_t m = s.m;
+    auto h = [&](std::int64_t k) { return s.steps.relative_width(k); };
+    slope_run_data<T, Uniform, ColMajor> run;
+    for (std::int64_t kb = k0; kb < k1; kb += slope_run) {
+      const std::int64_t n = std::min(slope_run, k1 - kb);
+      // Secants kb - 1 .. kb + n.
+      run.load(s, kb, std::max<std::int64_t>(kb - 1, 0), std::min(kb + n + 1, m));
+      const std::int64_t i_begin = std::max<std::int64_t>(kb, 1);
+      const std::int64_t i_end = std::min(kb + n, m - 1);
+      for (std::int64_t i = i_begin; i <= i_end; ++i) {
+        run.d[i - kb] = Rule::interior(run.sec[i - kb + 1], run.sec[i - kb + 2], h(i - 1), h(i));
+      }
+      if (kb == 0) run.d[0] = given ? st.left : Rule::end(s(0), s(1), h(0), h(1));
+      if (kb + n == m) run.d[n] = given ? st.right : Rule::end(s(m - 1), s(m - 2), h(m - 1), h(m - 2));
+      run.write(s, c, kb, n);
+    }
+  }
+};
+
+struct pchip_rule {
+  template <typename T>
+  static T interior(T sl, T sr, T hl, T hr) {
+    return pchip_interior(sl, sr, hl, hr);
+  }
+  template <typename T>
+  static T end(T s_end, T s_next, T h_end, T h_next) {
+    return pchip_end(s_end, s_next, h_end, h_next);
+  }
+};
+
+// Steffen's ends are the end secants.
+struct steffen_rule {
+  template <typename T>
+  static T interior(T sl, T sr, T hl, T hr) {
+    return steffen_interior(sl, sr, hl, hr);
+  }
+  template <typename T>
+  static T end(T s_end, T, T, T) {
+    return s_end;
+  }
+};
+
+template <typename T, bool Uniform, bool ColMajor>
+using pchip_kernel = neighbour_slopes_kernel<T, Uniform, ColMajor, pchip_rule>;
+template <typename T, bool Uniform, bool ColMajor>
+using steffen_kernel = neighbour_slopes_kernel<T, Uniform, ColMajor, steffen_rule>;
 
 // Default cubic: the second derivatives M_1..M_{m-1} at the interior
 // breakpoints are given (ic[i-1] = M_i); cell k is
@@ -221,7 +289,7 @@ struct default_cubic_kernel {
   }
 };
 
-// Akima and Bessel: kinds 0 and 12 only.
+// The kinds with their own end slopes: boundary kinds 0 and 12 only.
 template <typename T, template <typename, bool, bool> class Kernel>
 std::int32_t construct_slopes(qrx_df_task* task, std::int64_t format, std::int64_t method, std::int64_t type,
                               const qrx_df_threader_block* threader) {
@@ -260,6 +328,30 @@ std::int32_t qrx_df_kernel_sDFBesselCubicSpline1D(qrx_df_task* task, std::int64_
 std::int32_t qrx_df_kernel_dDFBesselCubicSpline1D(qrx_df_task* task, std::int64_t format, std::int64_t method,
                                                   const qrx_df_threader_block* threader) {
   return qrx_df::construct_slopes<double, qrx_df::bessel_kernel>(task, format, method, QRX_DF_CUBIC_BESSEL, threader);
+}
+std::int32_t qrx_df_kernel_sDFPchipCubicSpline1D(qrx_df_task* task, std::int64_t format, std::int64_t method,
+    const qrx_df_threader_block* threader) {
+  return qrx_df::construct_slopes<float, qrx_df::pchip_kernel>(task, format, method, QRX_DF_CUBIC_PCHIP, threader);
+}
+std::int32_t qrx_df_kernel_dDFPchipCubicSpline1D(qrx_df_task* task, std::int64_t format, std::int64_t method,
+    const qrx_df_threader_block* threader) {
+  return qrx_df::construct_slopes<double, qrx_df::pchip_kernel>(task, format, method, QRX_DF_CUBIC_PCHIP, threader);
+}
+std::int32_t qrx_df_kernel_sDFMakimaCubicSpline1D(qrx_df_task* task, std::int64_t format, std::int64_t method,
+    const qrx_df_threader_block* threader) {
+  return qrx_df::construct_slopes<float, qrx_df::makima_kernel>(task, format, method, QRX_DF_CUBIC_MAKIMA, threader);
+}
+std::int32_t qrx_df_kernel_dDFMakimaCubicSpline1D(qrx_df_task* task, std::int64_t format, std::int64_t method,
+    const qrx_df_threader_block* threader) {
+  return qrx_df::construct_slopes<double, qrx_df::makima_kernel>(task, format, method, QRX_DF_CUBIC_MAKIMA, threader);
+}
+std::int32_t qrx_df_kernel_sDFSteffenCubicSpline1D(qrx_df_task* task, std::int64_t format, std::int64_t method,
+    const qrx_df_threader_block* threader) {
+  return qrx_df::construct_slopes<float, qrx_df::steffen_kernel>(task, format, method, QRX_DF_CUBIC_STEFFEN, threader);
+}
+std::int32_t qrx_df_kernel_dDFSteffenCubicSpline1D(qrx_df_task* task, std::int64_t format, std::int64_t method,
+    const qrx_df_threader_block* threader) {
+  return qrx_df::construct_slopes<double, qrx_df::steffen_kernel>(task, format, method, QRX_DF_CUBIC_STEFFEN, threader);
 }
 std::int32_t qrx_df_kernel_sDFDefaultCubicSpline1D(qrx_df_task* task, std::int64_t format, std::int64_t method,
                                                    const qrx_df_threader_block* threader) {

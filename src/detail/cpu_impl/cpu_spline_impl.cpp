@@ -83,13 +83,23 @@ class kernel_task {
     if (!for_construct_) throw_on_failure(df_edit_val(task_, QRX_DF_ATTR_NY, d.ny));
     // The kernels read the boundary values through this pointer only during
     // the call. The task an evaluation makes for supplied coefficients takes
-    // no conditions.
+    // no conditions. Hermite slopes of every function replace the shared
+    // ones and the end rules.
     FpType bc_values[2] = {d.left_value, d.right_value};
-    throw_on_failure(df_edit_pp_spline_1d<FpType>(
-        task_, kind::cpu_order, kind::cpu_type, for_construct_ ? static_cast<std::int64_t>(d.boundary) : 0,
-        for_construct_ ? bc_values : nullptr, for_construct_ ? static_cast<std::int64_t>(d.internal_type) : 0,
-        for_construct_ ? d.internal_conditions : nullptr, *d.coefficients,
-        static_cast<std::int64_t>(d.coefficient_layout)));
+    std::int64_t bc_type = 0;
+    std::int64_t ic_type = 0;
+    FpType* conditions = nullptr;
+    if (for_construct_ && d.has_first_derivatives()) {
+      ic_type = QRX_DF_IC_FUNCTION_FIRST_DERIVATIVES;
+      conditions = d.first_derivatives;
+    } else if (for_construct_) {
+      bc_type = static_cast<std::int64_t>(d.boundary);
+      ic_type = static_cast<std::int64_t>(d.internal_type);
+      conditions = d.internal_conditions;
+    }
+    throw_on_failure(df_edit_pp_spline_1d<FpType>(task_, kind::cpu_order, kind::cpu_type, bc_type,
+                                                  bc_type != 0 ? bc_values : nullptr, ic_type, conditions,
+                                                  *d.coefficients, static_cast<std::int64_t>(d.coefficient_layout)));
   }
 
   const spline_description<FpType> spline_;
@@ -137,7 +147,7 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::construct(
     return this->latest();
   }
   std::lock_guard<std::mutex> order(this->construct_order);
-  this->check_boundary_kinds();
+  this->check_conditions();
   this->coeffs_size("construct");
   auto task = std::make_shared<task_holder>(this->recorded, true);
   std::shared_ptr<task_holder> replaced;  // stays with the work still holding it

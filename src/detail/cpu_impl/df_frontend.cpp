@@ -79,10 +79,11 @@ struct construct_choice {
 template <typename T>
 construct_choice choose_construct_kernel(const task_view& t) noexcept {
   using k = precision_kernels<T>;
-  // Default and Hermite cubics need internal conditions of their own type.
-  auto with_conditions = [&](kernel_id id, std::int64_t ic_type) -> construct_choice {
+  // Default and Hermite cubics need internal conditions of a type they
+  // take (Hermite: shared or per-function first derivatives).
+  auto with_conditions = [&](kernel_id id, std::int64_t ic_type, std::int64_t other_ic_type) -> construct_choice {
     if (t.internal_conditions == nullptr) return {df_status::no_internal_conditions, id};
-    if (t.ic_type != ic_type) return {df_status::bad_ic_type, id};
+    if (t.ic_type != ic_type && t.ic_type != other_ic_type) return {df_status::bad_ic_type, id};
     return {df_status::ok, id};
   };
   switch (t.order) {
@@ -93,12 +94,17 @@ construct_choice choose_construct_kernel(const task_view& t) noexcept {
       return {df_status::bad_type_for_order, k::quadratic};
     case QRX_DF_ORDER_CUBIC:
       switch (t.type) {
-        case QRX_DF_CUBIC_DEFAULT: return with_conditions(k::default_cubic, QRX_DF_IC_SECOND_DERIVATIVES);
+        case QRX_DF_CUBIC_DEFAULT:
+          return with_conditions(k::default_cubic, QRX_DF_IC_SECOND_DERIVATIVES, QRX_DF_IC_SECOND_DERIVATIVES);
         case QRX_DF_CUBIC_NATURAL: return {df_status::ok, k::natural_cubic};
-        case QRX_DF_CUBIC_HERMITE: return with_conditions(k::hermite_cubic, QRX_DF_IC_FIRST_DERIVATIVES);
+        case QRX_DF_CUBIC_HERMITE:
+          return with_conditions(k::hermite_cubic, QRX_DF_IC_FIRST_DERIVATIVES, QRX_DF_IC_FUNCTION_FIRST_DERIVATIVES);
         case QRX_DF_CUBIC_BESSEL: return {df_status::ok, k::bessel_cubic};
         case QRX_DF_CUBIC_AKIMA: return {df_status::ok, k::akima_cubic};
         case QRX_DF_CUBIC_HYMAN: return {df_status::ok, k::hyman_cubic};
+        case QRX_DF_CUBIC_PCHIP: return {df_status::ok, k::pchip_cubic};
+        case QRX_DF_CUBIC_MAKIMA: return {df_status::ok, k::makima_cubic};
+        case QRX_DF_CUBIC_STEFFEN: return {df_status::ok, k::steffen_cubic};
         default: return {df_status::bad_type_for_order, k::default_cubic};
       }
     default:

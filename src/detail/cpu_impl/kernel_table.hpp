@@ -18,7 +18,9 @@ namespace velora::qrx::experimental::data_fitting::detail {
   X(sDFAkimaCubicSpline1D) X(sDFInterpolate1D) X(sDFSearch1D) X(dNewTask1D)                 \
   X(dEditPPSpline1D) X(dDFLinearSpline1D) X(dDFQuadraticSpline1D) X(dDFDefaultCubicSpline1D) \
   X(dDFNaturalCubicSpline1D) X(dDFHermiteCubicSpline1D) X(dDFBesselCubicSpline1D)           \
-  X(dDFHymanCubicSpline1D) X(dDFAkimaCubicSpline1D) X(dDFInterpolate1D) X(dDFSearch1D)
+  X(dDFHymanCubicSpline1D) X(dDFAkimaCubicSpline1D) X(dDFInterpolate1D) X(dDFSearch1D)      \
+  X(sDFPchipCubicSpline1D) X(sDFMakimaCubicSpline1D) X(sDFSteffenCubicSpline1D)             \
+  X(dDFPchipCubicSpline1D) X(dDFMakimaCubicSpline1D) X(dDFSteffenCubicSpline1D)
 
 enum class kernel_id : std::size_t {
 #define QRX_DF_KERNEL_ID(name) name,
@@ -66,6 +68,9 @@ struct precision_kernels<float> {
   static constexpr kernel_id bessel_cubic = kernel_id::sDFBesselCubicSpline1D;
   static constexpr kernel_id hyman_cubic = kernel_id::sDFHymanCubicSpline1D;
   static constexpr kernel_id akima_cubic = kernel_id::sDFAkimaCubicSpline1D;
+  static constexpr kernel_id pchip_cubic = kernel_id::sDFPchipCubicSpline1D;
+  static constexpr kernel_id makima_cubic = kernel_id::sDFMakimaCubicSpline1D;
+  static constexpr kernel_id steffen_cubic = kernel_id::sDFSteffenCubicSpline1D;
   static constexpr kernel_id interpolate = kernel_id::sDFInterpolate1D;
   static constexpr kernel_id search = kernel_id::sDFSearch1D;
 };
@@ -82,6 +87,9 @@ struct precision_kernels<double> {
   static constexpr kernel_id bessel_cubic = kernel_id::dDFBesselCubicSpline1D;
   static constexpr kernel_id hyman_cubic = kernel_id::dDFHymanCubicSpline1D;
   static constexpr kernel_id akima_cubic = kernel_id::dDFAkimaCubicSpline1D;
+  static constexpr kernel_id pchip_cubic = kernel_id::dDFPchipCubicSpline1D;
+  static constexpr kernel_id makima_cubic = kernel_id::dDFMakimaCubicSpline1D;
+  static constexpr kernel_id steffen_cubic = kernel_id::dDFSteffenCubicSpline1D;
   static constexpr kernel_id interpolate = kernel_id::dDFInterpolate1D;
   static constexpr kernel_id search = kernel_id::dDFSearch1D;
 };

@@ -62,30 +62,35 @@ class spline_base<FpType, SplineType, 1> {
                                   interpolate_hint ih, site_hint sh) = 0;
 
   // Whether everything construct needs has been recorded. With coefficients
-  // supplied by the caller only the partition is needed.
+  // supplied by the caller only the partition is needed. Hermite needs its
+  // slopes: every function's own, or the shared interior ones with end rules.
   bool is_initialized() const {
     const description& d = recorded;
     if (coeffs_computed) return d.has_partition();
     const bool arrays = d.has_partition() && d.has_function_values() && d.has_coefficients();
     if constexpr (spline_kind<SplineType>::needs_conditions) {
-      return arrays && d.has_internal_conditions() && d.boundary_recorded;
+      return arrays && (d.has_first_derivatives() || (d.has_internal_conditions() && d.boundary_recorded));
     } else {
       return arrays;
     }
   }
-
-  // Refuses, on the calling thread, recorded boundary conditions that the
-  // spline kind does not accept (linear and Hermite splines leave that to
-  // their back-ends).
-  void check_boundary_kinds() const {
+  // Refuses, on the calling thread, conditions that construct cannot use
+  // together: boundary conditions that the spline kind does not accept
+  // (linear and Hermite splines leave that to their back-ends), and
+  // per-function first derivatives recorded beside internal or boundary
+  // conditions, which they would contradict.
+  void check_conditions() const {
     using kinds = typename spline_kind<SplineType>::boundary_kinds;
     if constexpr (!std::is_void_v<kinds>) {
       if (!kinds::contains(recorded.boundary)) {
         throw velora::qrx::invalid_argument(error_domain, "construct", "invalid boundary conditions");
       }
     }
+    if (recorded.has_first_derivatives() && (recorded.has_internal_conditions() || recorded.boundary_recorded)) {
+      throw velora::qrx::invalid_argument(error_domain, "construct",
+                                          "first derivatives exclude internal and boundary conditions");
+    }
   }
-
   // Element count of the coefficient array for the recorded partition;
   // invalid_argument naming `function` when it does not fit in 64 bits.
   std::int64_t coeffs_size(const char* function) const {

@@ -1,4 +1,5 @@
-// The natural, Hyman, Akima, Bessel and default cubic kernels, driven through
+// The natural, Hyman, Akima, Bessel, PCHIP, modified Akima, Steffen and
+// default cubic kernels, driven through
 // the front-end, against references written from the textbook formulations
 // in double precision (the natural spline from its second-derivative
 // equations), and the properties each kind promises: polynomial
@@ -31,7 +32,8 @@ using cubic_reference::end_slopes;
 using cubic_reference::reference_slopes;
 
 constexpr std::int64_t natural = QRX_DF_CUBIC_NATURAL, hyman = QRX_DF_CUBIC_HYMAN, akima = QRX_DF_CUBIC_AKIMA,
-                       bessel = QRX_DF_CUBIC_BESSEL, default_cubic = QRX_DF_CUBIC_DEFAULT;
+                       bessel = QRX_DF_CUBIC_BESSEL, default_cubic = QRX_DF_CUBIC_DEFAULT, pchip = QRX_DF_CUBIC_PCHIP,
+                       makima = QRX_DF_CUBIC_MAKIMA, steffen = QRX_DF_CUBIC_STEFFEN;
 constexpr std::int64_t periodic = QRX_DF_BC_PERIODIC;
 
 // A partition (listed unevenly, or by its ends), ny functions on it in either
@@ -169,7 +171,9 @@ const kind_params all_kinds[] = {{natural, 0},        {natural, 2},        {natu
                                  {hyman, 0},          {hyman, 12},         {hyman, 48},         {hyman, 64},
                                  {hyman, 256},        {akima, 0},          {akima, 12},         {bessel, 0},
                                  {bessel, 12},        {default_cubic, 0},  {default_cubic, 2},  {default_cubic, 24},
-                                 {default_cubic, 36}, {default_cubic, 64}, {default_cubic, 128}};
+                                 {default_cubic, 36}, {default_cubic, 64}, {default_cubic, 128}, {pchip, 0},
+                                 {pchip, 12},         {makima, 0},         {makima, 12},        {steffen, 0},
+                                 {steffen, 12}};
 
 INSTANTIATE_TEST_SUITE_P(AllKinds, KindsAgainstReferences,
                          ::testing::Combine(::testing::ValuesIn(all_kinds), ::testing::Values(1, 2, 4),
@@ -184,7 +188,8 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, KindsAgainstReferences,
 // Long partitions: many work units per function, and functions spread over threads.
 TEST(KindsAgainstReferences, LongPartitionsOnTheThreadedPaths) {
   for (kind_params k :
-       {kind_params{natural, 12}, {natural, 0}, {hyman, 2}, {akima, 0}, {bessel, 12}, {default_cubic, 48}}) {
+       {kind_params{natural, 12}, {natural, 0}, {hyman, 2}, {akima, 0}, {bessel, 12}, {default_cubic, 48},
+        {pchip, 0}, {makima, 12}, {steffen, 0}}) {
     check_kind<double>(k, 1, 32, 20001);
     check_kind<float>(k, 4, 16, 20001);
   }
@@ -319,7 +324,9 @@ TYPED_TEST(ConstructKinds, ReproducePolynomialsOfTheirDegree) {
                                 {bessel, 0, 2, 9},    {natural, 0, 1, 9},        {natural, 24, 1, 9},
                                 {natural, 256, 1, 9}, {hyman, 2, 1, 9},          {hyman, 256, 1, 9},
                                 {akima, 0, 1, 3},     {akima, 0, 1, 9},          {akima, 12, 1, 9},
-                                {bessel, 12, 1, 9},   {default_cubic, 2, 1, 9},  {default_cubic, 128, 1, 9}};
+                                {bessel, 12, 1, 9},   {default_cubic, 2, 1, 9},  {default_cubic, 128, 1, 9},
+                                {pchip, 0, 1, 3},     {pchip, 0, 1, 9},          {makima, 0, 1, 9},
+                                {makima, 12, 1, 9},   {steffen, 0, 1, 3},        {steffen, 0, 1, 9}};
   for (const reproduction& r : cases) {
     for (std::int64_t part_hint : {1, 4}) {
       SCOPED_TRACE(::testing::Message() << "type " << r.type << " bc " << r.bc << " degree " << r.degree << " nx "
@@ -346,9 +353,10 @@ TYPED_TEST(ConstructKinds, ReproducePolynomialsOfTheirDegree) {
   }
 }
 
-// Monotone data with flat runs and jumps: every Hyman cell is monotone,
-// while the natural spline through the same data overshoots.
-TYPED_TEST(ConstructKinds, HymanCellsAreMonotoneWhereTheNaturalSplineIsNot) {
+// Monotone data with flat runs and jumps: every Hyman, PCHIP and Steffen
+// cell is monotone, while the natural spline through the same data
+// overshoots.
+TYPED_TEST(ConstructKinds, MonotoneKindsKeepMonotoneDataMonotone) {
   using T = TypeParam;
   std::mt19937 rng(11);
   std::vector<double> steps(41 * 4);
@@ -361,16 +369,17 @@ TYPED_TEST(ConstructKinds, HymanCellsAreMonotoneWhereTheNaturalSplineIsNot) {
     for (std::int64_t q = 0; q < i; ++q) y += steps[j * 41 + q];
     return j % 2 == 0 ? y : -y;
   };
-  for (std::int64_t bc : {0, 2, 12, 256}) {
+  const kind_params monotone_kinds[] = {{hyman, 0}, {hyman, 2}, {hyman, 12}, {hyman, 256}, {pchip, 0}, {steffen, 0}};
+  for (kind_params k : monotone_kinds) {
     for (std::int64_t part_hint : {1, 4}) {
-      SCOPED_TRACE(::testing::Message() << "bc " << bc << " partition " << part_hint);
+      SCOPED_TRACE(::testing::Message() << "type " << k.type << " bc " << k.bc << " partition " << part_hint);
       T ends[2] = {T(5), T(-5)};
       kind_case<T> c(41, 4, part_hint, 32, monotone);
       auto wrong_way = [&](std::int64_t j) {
         int cells = 0;
-        for (std::int64_t k = 0; k + 1 < c.nx; ++k) {
-          for (int q = 0; q <= 32; ++q) {
-            const T slope = c.piece(j, k, c.width(k) * T(q) / T(32), 1) * T(j % 2 == 0 ? 1 : -1);
+        for (std::int64_t q = 0; q + 1 < c.nx; ++q) {
+          for (int t = 0; t <= 32; ++t) {
+            const T slope = c.piece(j, q, c.width(q) * T(t) / T(32), 1) * T(j % 2 == 0 ? 1 : -1);
             if (slope < -tolerance<T>(20, 64)) {
               ++cells;
               break;
@@ -379,10 +388,52 @@ TYPED_TEST(ConstructKinds, HymanCellsAreMonotoneWhereTheNaturalSplineIsNot) {
         }
         return cells;
       };
-      ASSERT_EQ(c.construct(hyman, bc, ends, nullptr), 0);
+      ASSERT_EQ(c.construct(k.type, k.bc, ends, nullptr), 0);
       for (std::int64_t j = 0; j < c.ny; ++j) EXPECT_EQ(wrong_way(j), 0) << "function " << j;
-      ASSERT_EQ(c.construct(natural, bc, ends, nullptr), 0);
+      ASSERT_EQ(c.construct(natural, k.bc, ends, nullptr), 0);
       EXPECT_GT(wrong_way(0) + wrong_way(1), 0);
+    }
+  }
+}
+
+// Hermite from every function's own slopes at every breakpoint, in either
+// layout of the values: cubics come back exactly; end rules beside them and
+// missing slopes are refused.
+TYPED_TEST(ConstructKinds, HermiteTakesEveryFunctionsOwnSlopes) {
+  using T = TypeParam;
+  auto cubic = [](std::int64_t j, double x, int d) {
+    const double a[4] = {0.5 - j, 1.25 * j, 0.75 - 0.5 * j, 0.375 * (j - 1)};
+    double sum = 0;
+    for (int q = 3; q >= d; --q) sum = sum * x + a[q] * (d == 0 ? 1 : d == 1 ? q : d == 2 ? q * (q - 1) : 6);
+    return sum;
+  };
+  for (std::int64_t part_hint : {1, 4}) {
+    for (std::int64_t func_hint : {16, 32}) {
+      SCOPED_TRACE(::testing::Message() << "partition " << part_hint << " layout " << func_hint);
+      kind_case<T> c(11, 3, part_hint, func_hint, [&](std::int64_t j, std::int64_t, double x) { return cubic(j, x, 0); });
+      std::vector<T> slopes(c.values.size());
+      for (std::int64_t j = 0; j < c.ny; ++j)
+        for (std::int64_t i = 0; i < c.nx; ++i)
+          slopes[std::size_t(func_hint == 32 ? i * c.ny + j : j * c.nx + i)] = T(cubic(j, c.x[i], 1));
+      auto build = [&](std::int64_t bc, const T* ic) {
+        c.coeffs.assign(std::size_t((c.nx - 1) * c.ny * 4), T(0));
+        if (c.task != nullptr) df::df_delete_task(&c.task);
+        EXPECT_EQ(df::df_new_task_1d<T>(&c.task, c.nx, c.partition.data(), part_hint, c.ny, c.values.data(), func_hint), 0);
+        T ends[2] = {T(1), T(2)};
+        EXPECT_EQ(df::df_edit_pp_spline_1d<T>(c.task, 4, QRX_DF_CUBIC_HERMITE, bc, ends,
+                                              QRX_DF_IC_FUNCTION_FIRST_DERIVATIVES, const_cast<T*>(ic), c.coeffs.data(), 16),
+                  0);
+        return df::df_construct_1d<T>(c.task, 0, 0);
+      };
+      ASSERT_EQ(build(0, slopes.data()), 0);
+      for (std::int64_t j = 0; j < c.ny; ++j)
+        for (std::int64_t k = 0; k + 1 < c.nx; ++k)
+          for (int q = 0; q < 4; ++q)
+            EXPECT_NEAR(c.cell(j, k)[q], cubic(j, c.x[k], q) / (q == 2 ? 2 : q == 3 ? 6 : 1), tolerance<T>(8, 512))
+                << "function " << j << " cell " << k << " coefficient " << q;
+      EXPECT_EQ(build(12, slopes.data()), QRX_DF_STATUS_BAD_BC_TYPE);
+      EXPECT_EQ(build(64, slopes.data()), QRX_DF_STATUS_BAD_BC_TYPE);
+      EXPECT_EQ(build(0, nullptr), QRX_DF_STATUS_NO_IC);
     }
   }
 }
@@ -418,6 +469,9 @@ TYPED_TEST(ConstructKinds, RefuseKindsTheyDoNotTakeAndMissingValues) {
                            {hyman, {1, 8, 128, 320}, {12, 24, 36, 48}, {0, 2, 64, 256}},
                            {akima, {1, 2, 4, 24, 48, 64, 256}, {12}, {0}},
                            {bessel, {2, 36, 64, 128, 256}, {12}, {0}},
+                           {pchip, {1, 2, 4, 24, 48, 64, 256}, {12}, {0}},
+                           {makima, {2, 36, 64, 128, 256}, {12}, {0}},
+                           {steffen, {1, 8, 48, 64, 128, 256}, {12}, {0}},
                            {default_cubic, {4, 256, 20}, {12, 24, 36, 48, 64}, {0, 1, 2, 128}}};
   for (const refusal& r : cases) {
     SCOPED_TRACE(::testing::Message() << "type " << r.type);
@@ -431,7 +485,7 @@ TYPED_TEST(ConstructKinds, RefuseKindsTheyDoNotTakeAndMissingValues) {
     }
     for (std::int64_t bc : r.no_values) EXPECT_EQ(c.construct(r.type, bc, nullptr, ic.data()), 0) << bc;
     // Periodic kinds refuse functions whose end values differ, and write nothing.
-    if (r.type != akima && r.type != bessel) {
+    if (r.type == natural || r.type == hyman || r.type == default_cubic) {
       c.at(1, c.nx - 1) += T(1e-3);
       EXPECT_EQ(c.construct(r.type, periodic, ends, ic.data()), QRX_DF_STATUS_NOT_PERIODIC);
       EXPECT_TRUE(std::all_of(c.coeffs.begin(), c.coeffs.end(), [](T v) { return v == T(0); }));

@@ -103,12 +103,18 @@ typedef struct qrx_df_threader_block {
 #define QRX_DF_CUBIC_BESSEL 4
 #define QRX_DF_CUBIC_AKIMA 5
 #define QRX_DF_CUBIC_HYMAN 9
+#define QRX_DF_CUBIC_PCHIP 10   /* Fritsch-Butland monotone slopes */
+#define QRX_DF_CUBIC_MAKIMA 11  /* modified Akima slopes */
+#define QRX_DF_CUBIC_STEFFEN 12 /* Steffen's monotone slopes */
 
-/* Internal-condition types, shared by all functions of a task. Hermite
- * cubics take the first derivatives at the nx - 2 interior breakpoints,
- * default cubics the second derivatives there. */
+/* Internal-condition types. Hermite cubics take the first derivatives at
+ * the nx - 2 interior breakpoints, shared by all functions, or every
+ * function's own first derivatives at all nx breakpoints, laid out as the
+ * function values (then with boundary-condition kind 0 only); default
+ * cubics take the second derivatives at the interior breakpoints. */
 #define QRX_DF_IC_FIRST_DERIVATIVES 1
 #define QRX_DF_IC_SECOND_DERIVATIVES 2
+#define QRX_DF_IC_FUNCTION_FIRST_DERIVATIVES 4
 
 /* Boundary-condition kinds (bits, combined with |). Boundary values: left
  * value first, right value second.
@@ -117,7 +123,8 @@ typedef struct qrx_df_threader_block {
  *   value as the first derivative at both ends.
  * - Natural and Hyman cubics take 0 (free ends), 2, 4|8, 8|16, 4|32, 16|32,
  *   64 (the periodic C2 spline, no value) and 256 (no value).
- * - Akima and Bessel cubics take 0 (their own end slopes) and 4|8. */
+ * - Akima, Bessel, PCHIP, modified Akima and Steffen cubics take 0 (their
+ *   own end slopes) and 4|8. */
 #define QRX_DF_BC_1 1
 #define QRX_DF_BC_FREE_END 2
 #define QRX_DF_BC_FIRST_LEFT 4
@@ -182,6 +189,9 @@ QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFHermiteCubicSpline1D);
 QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFBesselCubicSpline1D);
 QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFHymanCubicSpline1D);
 QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFAkimaCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFPchipCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFMakimaCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_sDFSteffenCubicSpline1D);
 QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFLinearSpline1D);
 QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFQuadraticSpline1D);
 QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFDefaultCubicSpline1D);
@@ -190,6 +200,9 @@ QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFHermiteCubicSpline1D);
 QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFBesselCubicSpline1D);
 QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFHymanCubicSpline1D);
 QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFAkimaCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFPchipCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFMakimaCubicSpline1D);
+QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFSteffenCubicSpline1D);
 #undef QRX_DF_DECLARE_CONSTRUCT
 
 /* Interpolation. der_indicators holds der_count entries; order d is computed

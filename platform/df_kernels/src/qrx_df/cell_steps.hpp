@@ -37,6 +37,16 @@ struct cell_steps {
     }
   }
 
+  // Width of cell k for the rules that use only ratios of widths: 1 on a
+  // uniform partition.
+  T relative_width(std::int64_t k) const {
+    if constexpr (Uniform) {
+      return T(1);
+    } else {
+      return x[k + 1] - x[k];
+    }
+  }
+
   // Weights of the secants of the adjacent cells kl (left) and kr (right)
   // in the parabola's slope at their shared breakpoint.
   secant_weights<T> weights(std::int64_t kl, std::int64_t kr) const {

@@ -1,8 +1,10 @@
 #pragma once
 
 // Slopes at breakpoints from the secants of the cells around them: the
-// three-point parabola and Hyman's monotonicity limit (Akima's weighted mean
-// is a vectorised loop of its kernel).
+// three-point parabola, Hyman's monotonicity limit, and the rules of PCHIP
+// and Steffen's spline (Akima's weighted means are vectorised loops of
+// their kernel). The rules that take cell widths use only their ratios, so
+// a uniform partition passes 1 for every width.
 
 #include <cmath>
 
@@ -40,6 +42,44 @@ T hyman_limit(T d, T sl, T sr) {
   if (sl > T(0) && sr > T(0) && d > T(0)) return std::fmin(d, T(3) * std::fmin(sl, sr));
   if (sl < T(0) && sr < T(0) && d < T(0)) return std::fmax(d, T(3) * std::fmax(sl, sr));
   return T(0);
+}
+
+// -1, 0 or 1 as v is negative, zero or positive (0 for NaN).
+template <typename T>
+T sign_of(T v) {
+  return T(v > T(0)) - T(v < T(0));
+}
+
+// PCHIP's slope between the secants sl, sr of cells of widths hl, hr: zero
+// where the data turn or stop, otherwise the harmonic mean of the secants
+// weighted towards the shorter cell, which keeps the curve monotone.
+template <typename T>
+T pchip_interior(T sl, T sr, T hl, T hr) {
+  if (sign_of(sl) * sign_of(sr) <= T(0)) return T(0);
+  const T w_left = T(2) * hr + hl;
+  const T w_right = hr + T(2) * hl;
+  return (w_left + w_right) / (w_left / sl + w_right / sr);
+}
+
+// PCHIP's slope at an end: the three-point estimate from the end secant s0
+// (cell width h0) and the next one s1 (width h1), made zero when it points
+// against s0 and cut to 3 s0 where the data turn and it is steeper than that.
+template <typename T>
+T pchip_end(T s0, T s1, T h0, T h1) {
+  const T d = ((T(2) * h0 + h1) * s0 - h0 * s1) / (h0 + h1);
+  if (sign_of(d) != sign_of(s0)) return T(0);
+  if (sign_of(s0) != sign_of(s1) && std::fabs(d) > T(3) * std::fabs(s0)) return T(3) * s0;
+  return d;
+}
+
+// Steffen's slope between the secants sl, sr of cells of widths hl, hr: the
+// parabola's slope p, limited to twice the smaller secant (and to zero where
+// the data turn), so that no cell leaves the range of its end values.
+template <typename T>
+T steffen_interior(T sl, T sr, T hl, T hr) {
+  const T p = (sl * hr + sr * hl) / (hl + hr);
+  const T limit = std::fmin(std::fmin(std::fabs(sl), std::fabs(sr)), T(0.5) * std::fabs(p));
+  return (sign_of(sl) + sign_of(sr)) * limit;
 }
 
 }  // namespace qrx_df

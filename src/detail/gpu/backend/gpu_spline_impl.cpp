@@ -43,7 +43,7 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
     return this->latest();
   }
   std::lock_guard<std::mutex> order(this->construct_order);
-  this->check_boundary_kinds();
+  this->check_conditions();
   this->coeffs_size("construct");
   std::shared_ptr<std::int32_t> flags;
   if (checks_periodic_values()) {

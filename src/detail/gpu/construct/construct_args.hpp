@@ -18,6 +18,7 @@ struct construct_args {
   T* const* functions;
   T* const* coeffs;
   const T* internal_conditions;
+  const T* first_derivatives;  // Hermite slopes of every function, or null
   T left_value;
   T right_value;
 
@@ -26,8 +27,8 @@ struct construct_args {
 
 template <typename T>
 construct_args<T> construct_args_of(const spline_description<T>& d) {
-  return {d.nx, d.ny, d.partition, d.function_values, d.coefficients, d.internal_conditions, d.left_value,
-          d.right_value};
+  return {d.nx,           d.ny,         d.partition,   d.function_values, d.coefficients, d.internal_conditions,
+          d.first_derivatives, d.left_value, d.right_value};
 }
 
 // Function j and cell k of work-item g of a launch over (function, cell).

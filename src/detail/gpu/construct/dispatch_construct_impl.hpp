@@ -47,6 +47,9 @@ struct construct_family<cubic_spline::hermite> {
   using boundary_sums = hermite_boundary_sums;
   template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
+    if (c.spline.has_first_derivatives()) {
+      return gpu_construct_1d_hermite_own_slopes<T, P, F>(c.queue, c.args, c.dependencies);
+    }
     construct_args<T> args = c.args;
     // Periodic: one slope, the left value, at both ends.
     if (c.spline.boundary == boundary_sum::periodic) args.right_value = args.left_value;
@@ -89,6 +92,13 @@ template <>
 struct construct_family<cubic_spline::akima> : local_slopes_family<local_slope_rule::akima, cubic_spline::akima> {};
 template <>
 struct construct_family<cubic_spline::bessel> : local_slopes_family<local_slope_rule::bessel, cubic_spline::bessel> {};
+template <>
+struct construct_family<cubic_spline::pchip> : local_slopes_family<local_slope_rule::pchip, cubic_spline::pchip> {};
+template <>
+struct construct_family<cubic_spline::makima> : local_slopes_family<local_slope_rule::makima, cubic_spline::makima> {};
+template <>
+struct construct_family<cubic_spline::steffen>
+    : local_slopes_family<local_slope_rule::steffen, cubic_spline::steffen> {};
 
 template <typename FpType, typename SplineType>
 sycl::event dispatch_construct(sycl::queue& queue, const spline_description<FpType>& spline,

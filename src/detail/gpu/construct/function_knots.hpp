@@ -30,6 +30,15 @@ struct function_knots {
       return T(1) / (partitions[k + 1] - partitions[k]);
     }
   }
+  // Width of cell k for the rules that use only ratios of widths: 1 on a
+  // uniform partition, whose width is never formed.
+  T relative_width(std::int64_t k) const {
+    if constexpr (PartHint == partition_hint::uniform) {
+      return T(1);
+    } else {
+      return partitions[k + 1] - partitions[k];
+    }
+  }
   // Secant of cell k: (y[k + 1] - y[k]) / (x[k + 1] - x[k]).
   T secant(std::int64_t k) const { return (y(k + 1) - y(k)) * r(k); }
 };
@@ -46,6 +55,18 @@ function_knots<T, PartHint, FuncHint> knots_of(const construct_args<T>& a, std::
 template <typename T>
 T magnitude(T v) {
   return v < T(0) ? -v : v;
+}
+
+// The smaller of a and b; the other one where either is NaN, as fmin.
+template <typename T>
+T smaller(T a, T b) {
+  return (b < a || a != a) ? b : a;
+}
+
+// -1, 0 or 1 as v is negative, zero or positive (0 for NaN).
+template <typename T>
+T sign_of(T v) {
+  return T(v > T(0)) - T(v < T(0));
 }
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -7,8 +7,10 @@
 
 #include "data_fitting/hints.hpp"
 #include "detail/gpu/construct/construct_args.hpp"
+#include "detail/gpu/construct/function_knots.hpp"
 #include "detail/gpu/construct/hermite_cell.hpp"
 #include "detail/gpu/construct/hermite_end_slopes.hpp"
+#include "detail/gpu/construct/submit_per_cell.hpp"
 #include "detail/gpu/construct/value_index.hpp"
 #include "detail/gpu/launch_range.hpp"
 
@@ -16,6 +18,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 
 template <typename T, partition_hint PartHint, function_hint FuncHint>
 class cubic_hermite_construct_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class hermite_own_slopes_construct_kernel;
 
 // Work-item g of a cubic Hermite construction: function j, cell k. The
 // slopes at interior breakpoints come from the internal conditions (shared
@@ -62,6 +66,27 @@ sycl::event gpu_construct_1d_cubic_hermite(sycl::queue& queue, const construct_a
       cubic_hermite_cell<PartHint, FuncHint>(a, e, static_cast<std::int64_t>(item.get_linear_id()));
     });
   });
+}
+
+// Work-item g of a cubic Hermite construction from every function's own
+// slopes: function j, cell k, the slopes at both ends read from the first
+// derivatives, laid out as the function values.
+template <partition_hint PartHint, function_hint FuncHint, typename T>
+void hermite_own_slopes_cell(const construct_args<T>& a, std::int64_t g) {
+  const function_and_cell at(g, a.cells());
+  const auto f = knots_of<PartHint, FuncHint>(a, at.j);
+  const T dl = a.first_derivatives[f.index(at.j, at.k)];
+  const T dr = a.first_derivatives[f.index(at.j, at.k + 1)];
+  store_hermite_cell(*a.coeffs + (at.j * a.cells() + at.k) * 4, f.y(at.k), f.secant(at.k), f.r(at.k), dl, dr);
+}
+
+// Submits one command group: depends_on(dependencies), then one work-item
+// per (function, cell).
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+sycl::event gpu_construct_1d_hermite_own_slopes(sycl::queue& queue, const construct_args<T>& args,
+                                                const std::vector<sycl::event>& dependencies) {
+  return submit_per_cell<hermite_own_slopes_construct_kernel<T, PartHint, FuncHint>>(
+      queue, args, dependencies, [a = args](std::int64_t g) { hermite_own_slopes_cell<PartHint, FuncHint>(a, g); });
 }
 
 }  // namespace velora::qrx::experimental::data_fitting::detail
