@@ -27,17 +27,18 @@ struct usm_vector {
   T* data;
 };
 
-template <typename T, typename Kind>
+// OwnSlopes: a Hermite spline from every function's own slopes at every
+// breakpoint instead of shared ones with end rules.
+template <typename T, typename Kind, bool OwnSlopes = false>
 void construct(benchmark::State& state, sycl::queue q, std::int64_t nx, std::int64_t ny) {
-  usm_vector<T> partition(q, nx), values(q, nx * ny), coeffs(q, (nx - 1) * ny * 4), derivatives(q, nx);
-  if (partition.data == nullptr || values.data == nullptr || coeffs.data == nullptr) {
+  const std::int64_t slopes = OwnSlopes ? nx * ny : nx;
+  usm_vector<T> partition(q, nx), values(q, nx * ny), coeffs(q, (nx - 1) * ny * 4), derivatives(q, slopes);
+  if (partition.data == nullptr || values.data == nullptr || coeffs.data == nullptr || derivatives.data == nullptr) {
     state.SkipWithError("cannot allocate the arrays");
     return;
   }
-  for (std::int64_t i = 0; i < nx; ++i) {
-    partition.data[i] = T(i) + T(0.25) * T(std::sin(double(i)));
-    derivatives.data[i] = T(std::cos(double(i)));
-  }
+  for (std::int64_t i = 0; i < nx; ++i) partition.data[i] = T(i) + T(0.25) * T(std::sin(double(i)));
+  for (std::int64_t i = 0; i < slopes; ++i) derivatives.data[i] = T(std::cos(double(i)));
   for (std::int64_t j = 0; j < ny; ++j)
     for (std::int64_t i = 0; i < nx; ++i) values.data[j * nx + i] = T(std::sin(0.01 * double(i) + double(j)));
   // Pages touched before timing: the first write to fresh memory would
@@ -46,7 +47,9 @@ void construct(benchmark::State& state, sycl::queue q, std::int64_t nx, std::int
   for (auto _ : state) {
     df::spline<T, Kind> s(q, ny, false);
     s.set_partitions(partition.data, nx).set_function_values(values.data).set_coefficients(coeffs.data);
-    if constexpr (std::is_same_v<Kind, df::cubic_spline::hermite>) {
+    if constexpr (OwnSlopes) {
+      s.set_first_derivatives(derivatives.data);
+    } else if constexpr (std::is_same_v<Kind, df::cubic_spline::hermite>) {
       s.set_internal_conditions(derivatives.data).set_boundary_conditions(df::bc_type::free_end, T(0));
     }
     s.construct();
@@ -55,14 +58,14 @@ void construct(benchmark::State& state, sycl::queue q, std::int64_t nx, std::int
   state.SetItemsProcessed(state.iterations() * (nx - 1) * ny);
 }
 
-template <typename T, typename Kind>
+template <typename T, typename Kind, bool OwnSlopes = false>
 void register_kind(const std::string& kind, const std::string& device, const sycl::queue& q) {
   const std::string type = std::is_same_v<T, float> ? "float" : "double";
   for (std::int64_t nx : {1000, 1000000}) {
     for (std::int64_t ny : {1, 64}) {
       const std::string n = "construct/" + device + "/" + kind + "/" + type + "/nx:" + std::to_string(nx) +
                             "/ny:" + std::to_string(ny);
-      benchmark::RegisterBenchmark(n.c_str(), construct<T, Kind>, q, nx, ny)
+      benchmark::RegisterBenchmark(n.c_str(), construct<T, Kind, OwnSlopes>, q, nx, ny)
           ->Unit(benchmark::kMillisecond)
           ->UseRealTime()
           ->MinTime(0.2);
@@ -77,6 +80,10 @@ void register_device(const std::string& device, const sycl::queue& q) {
   register_kind<T, df::cubic_spline::akima>("akima", device, q);
   register_kind<T, df::cubic_spline::bessel>("bessel", device, q);
   register_kind<T, df::cubic_spline::hyman>("hyman", device, q);
+  register_kind<T, df::cubic_spline::pchip>("pchip", device, q);
+  register_kind<T, df::cubic_spline::makima>("makima", device, q);
+  register_kind<T, df::cubic_spline::steffen>("steffen", device, q);
+  register_kind<T, df::cubic_spline::hermite, true>("hermite_own_slopes", device, q);
 }
 
 const bool registered = [] {

@@ -83,6 +83,7 @@ struct task_state {
   std::int64_t nx = 0;
   std::int64_t function_rows = -1;  // the function-value array holds nx*function_rows values
   std::int64_t coeff_capacity = -1;
+  std::int64_t own_slope_rows = -1;  // per-function Hermite slopes: the array holds nx*own_slope_rows
 
   std::int64_t ny() const { return dd::read_task_field<std::int64_t>(task, dd::task_field::ny); }
   std::int64_t order() const { return dd::read_task_field<std::int64_t>(task, dd::task_field::order); }
@@ -91,6 +92,7 @@ struct task_state {
   bool arrays_suffice() const {
     const std::int64_t ny_now = ny();
     if (function_rows >= 0 && ny_now > function_rows) return false;
+    if (own_slope_rows >= 0 && ny_now > own_slope_rows) return false;
     if (coeff_capacity < 0) return true;
     const std::int64_t order_now = order();
     const std::int64_t needed = product(nx - 1, ny_now, order_now > 0 ? order_now : 0);
@@ -101,9 +103,9 @@ struct task_state {
 constexpr std::int64_t partition_hints[] = {1, 2, 4};
 constexpr std::int64_t function_hints[] = {16, 32, 0, 128};
 constexpr std::int64_t orders[] = {2, 4, 3, 1};
-constexpr std::int64_t cubic_types[] = {3, 0, 2, 4, 5, 9, 1, 6};
+constexpr std::int64_t cubic_types[] = {3, 0, 2, 4, 5, 9, 10, 11, 12, 1, 6};
 constexpr std::int64_t bc_kinds[] = {0, 1, 2, 12, 24, 36, 48, 64, 128, 4, 20};
-constexpr std::int64_t ic_types[] = {1, 2, 0};
+constexpr std::int64_t ic_types[] = {1, 2, 4, 0};
 constexpr std::int64_t interpolation_types[] = {1, 2, 3, 4, 5, 6, 7};
 constexpr std::int64_t site_hints[] = {1, 4, 64, 0};
 constexpr std::int64_t result_hints[] = {16, 32, 256, 512};
@@ -161,8 +163,10 @@ void edit_pp_spline(fuzz_input& in, arrays& keep, task_state& st) {
   const std::int64_t bc = in.hint(bc_kinds);
   T* bc_values = keep.make<T>(in, 2, [&](std::int64_t) { return in.value<T>(); });
   const std::int64_t ic_type = in.hint(ic_types);
-  T* ic = keep.make<T>(in, st.nx - 2, [&](std::int64_t) { return in.value<T>(); });
   const std::int64_t ny = st.task != nullptr ? st.ny() : 0;
+  // Per-function slopes cover every breakpoint of every function.
+  const bool own_slopes = ic_type == QRX_DF_IC_FUNCTION_FIRST_DERIVATIVES;
+  T* ic = keep.make<T>(in, own_slopes ? product(st.nx, ny) : st.nx - 2, [&](std::int64_t) { return in.value<T>(); });
   const std::int64_t capacity = product(st.nx - 1, ny, order > 0 ? order : 0);
   T* coeffs = keep.make<T>(in, capacity, [&](std::int64_t) { return T(0); });
   const std::int64_t coeff_hint = in.pick(8) == 0 ? in.hint(result_hints) : 16;
@@ -172,7 +176,10 @@ void edit_pp_spline(fuzz_input& in, arrays& keep, task_state& st) {
               "edit spline");
   if (task == nullptr) return;
   check_precision<T>(st, status, "edit spline");
-  if (status == 0) st.coeff_capacity = coeffs != nullptr ? capacity : -1;
+  if (status == 0) {
+    st.coeff_capacity = coeffs != nullptr ? capacity : -1;
+    st.own_slope_rows = own_slopes && ic != nullptr ? ny : -1;
+  }
 }
 
 template <typename T>

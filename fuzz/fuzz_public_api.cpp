@@ -141,7 +141,7 @@ class typed_slot final : public spline_slot {
   }
 
   void step(fuzz_input& in) override {
-    switch (in.pick(cubic ? 13 : 11)) {
+    switch (in.pick(hermite ? 14 : cubic ? 13 : 11)) {
       case 0: set_partitions(in); break;
       case 1: set_function_values(in); break;
       case 2: set_coefficients(in); break;
@@ -154,7 +154,8 @@ class typed_slot final : public spline_slot {
       case 9: interpolate(in); break;
       case 10: change_values(in); break;
       case 11: set_internal_conditions(in); break;
-      default: set_boundary_conditions(in); break;
+      case 12: set_boundary_conditions(in); break;
+      default: set_first_derivatives(in); break;
     }
   }
 
@@ -163,7 +164,7 @@ class typed_slot final : public spline_slot {
   // conditions hold.
   std::int64_t nx_limit() const {
     std::int64_t limit = std::numeric_limits<std::int64_t>::max();
-    for (std::int64_t n : {functions_nx_, ic_nx_}) {
+    for (std::int64_t n : {functions_nx_, ic_nx_, slopes_nx_}) {
       if (n >= 0) limit = std::min(limit, n);
     }
     return limit;
@@ -241,6 +242,19 @@ class typed_slot final : public spline_slot {
       for (std::int64_t i = 0; data != nullptr && i < nx - 2; ++i) data[i] = in.value<T>();
       spline_->set_internal_conditions(data);
       ic_nx_ = nx;
+    }
+  }
+
+  // Every function's own slopes, laid out as the function values; with
+  // internal or boundary conditions beside them construct refuses.
+  void set_first_derivatives(fuzz_input& in) {
+    if constexpr (hermite) {
+      const std::int64_t nx = array_nx(in);
+      const std::int64_t n = product(nx, ny_);
+      T* data = arrays_.make<T>(in, queue_, n);
+      for (std::int64_t i = 0; data != nullptr && i < n; ++i) data[i] = in.value<T>();
+      spline_->set_first_derivatives(data);
+      slopes_nx_ = nx;
     }
   }
 
@@ -337,6 +351,7 @@ class typed_slot final : public spline_slot {
   std::int64_t functions_nx_ = -1;
   std::int64_t coeffs_nx_ = -1;
   std::int64_t ic_nx_ = -1;
+  std::int64_t slopes_nx_ = -1;
   T* functions_ = nullptr;  // the recorded function values and their count
   std::int64_t functions_n_ = 0;
   std::vector<sycl::event> events_;  // of every construct and interpolate
@@ -349,7 +364,7 @@ std::unique_ptr<spline_slot> create(fuzz_input& in, usm_arrays& arrays, std::vec
   const std::uint32_t device = in.pick(16);
   const bool accelerator = device == 15;
   const bool cpu = device % 2 == 1;
-  const std::uint32_t kind = in.pick(12);
+  const std::uint32_t kind = in.pick(18);
   const std::int64_t ny = in.pick(8) == 0 ? in.count(-1, 8) : in.in_range(1, 4);
   const bool supplied = in.pick(4) == 0;
   // A spline made from a device and a context owns a queue without an
@@ -380,7 +395,10 @@ std::unique_ptr<spline_slot> create(fuzz_input& in, usm_arrays& arrays, std::vec
       case 2: kind % 2 ? make(0.0, cubic::natural{}) : make(0.0f, cubic::natural{}); break;
       case 3: kind % 2 ? make(0.0, cubic::akima{}) : make(0.0f, cubic::akima{}); break;
       case 4: kind % 2 ? make(0.0, cubic::bessel{}) : make(0.0f, cubic::bessel{}); break;
-      default: kind % 2 ? make(0.0, cubic::hyman{}) : make(0.0f, cubic::hyman{}); break;
+      case 5: kind % 2 ? make(0.0, cubic::hyman{}) : make(0.0f, cubic::hyman{}); break;
+      case 6: kind % 2 ? make(0.0, cubic::pchip{}) : make(0.0f, cubic::pchip{}); break;
+      case 7: kind % 2 ? make(0.0, cubic::makima{}) : make(0.0f, cubic::makima{}); break;
+      default: kind % 2 ? make(0.0, cubic::steffen{}) : make(0.0f, cubic::steffen{}); break;
     }
   } catch (const velora::qrx::unsupported_device&) {
     if (!accelerator) fail("unsupported_device for a %s queue", cpu ? "CPU" : "GPU");
