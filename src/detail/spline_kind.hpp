@@ -17,15 +17,18 @@ namespace velora::qrx::experimental::data_fitting::detail {
 //   needs_conditions  whether construct needs internal and boundary
 //                     conditions, or every function's first derivatives,
 //                     recorded (only Hermite)
-//   boundary_kinds    the boundary-condition sums construct
-//                     accepts, checked on the calling thread on both
-//                     back-ends; void where the back-ends check them
-//                     themselves (linear, Hermite)
+//   boundary_kinds    the boundary-condition sums construct accepts,
+//                     checked on the calling thread on both back-ends
 //   checks_periodic_ends  whether construct refuses periodic conditions on
-//                     functions whose end values differ on both back-ends
-//                     (the CPU kernels also check Hermite; the GPU back-end
-//                     does not)
+//                     functions whose end values differ (on both back-ends)
 //   cpu_order, cpu_type  how the CPU kernels name the kind
+// Hermite: no end rule, kind_1 and kind_128 (the end cells are
+// quadratics), free ends, one left with one right kind, periodic.
+using hermite_boundary_kinds =
+    value_list<boundary_sum, boundary_sum::none, boundary_sum::kind_1, boundary_sum::free_end,
+               boundary_sum::first_derivatives, boundary_sum::second_left_first_right,
+               boundary_sum::first_left_second_right, boundary_sum::second_derivatives, boundary_sum::periodic,
+               boundary_sum::kind_128>;
 template <typename SplineType>
 struct spline_kind;
 
@@ -35,7 +38,7 @@ struct spline_kind<linear_spline::default_type> {
   static constexpr std::int64_t coeffs_per_cell = 2;
   using evaluated_as = linear_spline::default_type;
   static constexpr bool needs_conditions = false;
-  using boundary_kinds = void;
+  using boundary_kinds = hermite_boundary_kinds;  // what Hermite takes; it has no setter
   static constexpr bool checks_periodic_ends = false;
   static constexpr std::int64_t cpu_order = QRX_DF_ORDER_LINEAR;
   static constexpr std::int64_t cpu_type = QRX_DF_LINEAR_DEFAULT;
@@ -61,7 +64,8 @@ template <>
 struct spline_kind<cubic_spline::hermite> : cubic_kind {
   static constexpr const char* name = "cubic_spline::hermite";
   static constexpr bool needs_conditions = true;
-  using boundary_kinds = void;
+  using boundary_kinds = hermite_boundary_kinds;
+  static constexpr bool checks_periodic_ends = true;
   static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_HERMITE;
 };
 

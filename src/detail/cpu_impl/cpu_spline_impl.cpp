@@ -37,7 +37,7 @@ class kernel_task {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ready_.load(std::memory_order_relaxed)) return;  // an evaluation made it for the supplied coefficients
     make(created);
-    throw_on_failure(df_construct_1d<FpType>(task_, 0, 0));
+    throw_on_failure(df_construct_1d<FpType>(task_, 0, 0), "construct");
     ready_.store(true, std::memory_order_release);
   }
 
@@ -74,13 +74,15 @@ class kernel_task {
     const auto partition_hint_value = static_cast<std::int64_t>(d.partition_layout);
     if (for_construct_) {
       throw_on_failure(df_new_task_1d<FpType>(&task_, d.nx, d.partition, partition_hint_value, d.ny,
-                                              *d.function_values, static_cast<std::int64_t>(d.function_layout)));
+                                              *d.function_values, static_cast<std::int64_t>(d.function_layout)),
+                       operation());
     } else {
       throw_on_failure(df_new_task_1d<FpType>(&task_, d.nx, d.partition, partition_hint_value, 0, nullptr,
-                                              QRX_DF_FUNCTIONS_ROW_MAJOR));
+                                              QRX_DF_FUNCTIONS_ROW_MAJOR),
+                       operation());
     }
     created = true;
-    if (!for_construct_) throw_on_failure(df_edit_val(task_, QRX_DF_ATTR_NY, d.ny));
+    if (!for_construct_) throw_on_failure(df_edit_val(task_, QRX_DF_ATTR_NY, d.ny), operation());
     // The kernels read the boundary values through this pointer only during
     // the call. The task an evaluation makes for supplied coefficients takes
     // no conditions. Hermite slopes of every function replace the shared
@@ -99,8 +101,12 @@ class kernel_task {
     }
     throw_on_failure(df_edit_pp_spline_1d<FpType>(task_, kind::cpu_order, kind::cpu_type, bc_type,
                                                   bc_type != 0 ? bc_values : nullptr, ic_type, conditions,
-                                                  *d.coefficients, static_cast<std::int64_t>(d.coefficient_layout)));
+                                                  *d.coefficients, static_cast<std::int64_t>(d.coefficient_layout)),
+                     operation());
   }
+
+  // The public call whose work makes the task.
+  const char* operation() const { return for_construct_ ? "construct" : "interpolate"; }
 
   const spline_description<FpType> spline_;
   const bool for_construct_;
@@ -147,28 +153,36 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::construct(
     return this->latest();
   }
   std::lock_guard<std::mutex> order(this->construct_order);
-  this->check_conditions();
+  this->check_construction();
   this->coeffs_size("construct");
   auto task = std::make_shared<task_holder>(this->recorded, true);
   std::shared_ptr<task_holder> replaced;  // stays with the work still holding it
   {
+    // Marked computed at submission, as on the GPU back-end: evaluations
+    // submitted from now on run after this construction, and its work
+    // takes the mark back if it fails.
     std::lock_guard<std::mutex> lock(this->mutex);
     replaced = std::exchange(task_, task);
+    this->coeffs_computed = true;
   }
   const sycl::event event = submit_host_task(this->queue, this->after_latest_construction(dependencies), [this, task] {
-    task->construct(task_created);
-    mark_computed(task);
+    try {
+      task->construct(task_created);
+    } catch (...) {
+      mark_failed(task);
+      throw;
+    }
   });
   this->latest_construction = event;
   return this->record(event);
 }
 
 template <typename FpType, typename SplineType>
-void spline_impl<FpType, SplineType, 1, cpu_backend>::mark_computed(const std::shared_ptr<task_holder>& task) {
-  // Only the construction of the current holder marks the coefficients
-  // computed: those of a holder replaced meanwhile stay stale.
+void spline_impl<FpType, SplineType, 1, cpu_backend>::mark_failed(const std::shared_ptr<task_holder>& task) {
+  // Only the construction of the current holder decides: a holder replaced
+  // meanwhile no longer speaks for the coefficients.
   std::lock_guard<std::mutex> lock(this->mutex);
-  if (task_ == task) this->coeffs_computed = true;
+  if (task_ == task) this->coeffs_computed = false;
 }
 
 template <typename FpType, typename SplineType>
@@ -180,17 +194,16 @@ template <typename FpType, typename SplineType>
 sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
     sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results, std::bitset<32> der_mask,
     const std::vector<sycl::event>& dependencies, interpolate_hint ih, site_hint sh) {
-  if (!this->is_initialized()) {
-    throw velora::qrx::computation_error(error_domain, "interpolate", "spline isn't initialized");
-  }
-  if (!this->recorded.has_coefficients()) {
-    throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not set");
-  }
-  this->coeffs_size("interpolate");
-  this->check_results_size(nsites, derivative_indicators<std::int64_t>(der_mask).count);
-
+  const std::int64_t orders = derivative_indicators<std::int64_t>(der_mask).count;
   // No holder: coefficients that were never computed, or were computed for
-  // a partition since replaced; the host work refuses them.
+  // a partition since replaced. A construction that fails in its work
+  // leaves none behind, and the host work refuses.
+  bool computed = false;
+  {
+    std::lock_guard<std::mutex> lock(this->mutex);
+    computed = this->coeffs_computed;
+  }
+  this->check_interpolation(computed, sites, nsites, results, orders, ih, sh);
   std::shared_ptr<task_holder> task;
   {
     std::lock_guard<std::mutex> lock(this->mutex);
@@ -199,20 +212,23 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
     }
     task = task_;
   }
+  const std::vector<sycl::event> after = this->after_construction(dependencies);
+  // No site or no function: nothing to write, the event still completes
+  // after the dependencies.
+  if (nsites == 0) return this->record(submit_host_task(queue, after, [] {}));
+
   const auto ih_value = static_cast<std::int64_t>(ih);
   const auto sh_value = static_cast<std::int64_t>(sh);
   std::atomic<bool>* created = &task_created;
-  const sycl::event event = submit_host_task(queue, dependencies, [=] {
+  const sycl::event event = submit_host_task(queue, after, [=] {
     task_record* record = task ? task->for_evaluation(*created) : nullptr;
     if (record == nullptr) {
       throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not computed");
     }
     derivative_indicators<std::int64_t> ders(der_mask);
-    if (ders.count == 0) {
-      throw velora::qrx::invalid_argument(error_domain, "interpolate", "all indicators are set to 0");
-    }
     throw_on_failure(df_interpolate_1d<FpType>(record, QRX_DF_INTERP_VALUES, QRX_DF_METHOD_STANDARD, nsites, sites,
-                                               sh_value, ders.count, ders.flags, 0, results, ih_value, nullptr));
+                                               sh_value, ders.count, ders.flags, 0, results, ih_value, nullptr),
+                     "interpolate");
   });
   return this->record(event);
 }

@@ -53,8 +53,8 @@ class spline_impl<FpType, SplineType, 1, cpu_backend> final : public spline_base
   using task_holder = kernel_task<FpType, SplineType>;
 
   std::shared_ptr<void> forget_partition() override;
-  // Host work of construct, once the coefficients are in the caller's array.
-  void mark_computed(const std::shared_ptr<task_holder>& task);
+  // Host work of a construct that failed.
+  void mark_failed(const std::shared_ptr<task_holder>& task);
 
   // The current holder; guarded by the spline's mutex.
   std::shared_ptr<task_holder> task_;

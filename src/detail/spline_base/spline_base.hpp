@@ -14,7 +14,9 @@
 
 #include "data_fitting/exceptions.hpp"
 #include "data_fitting/hints.hpp"
+#include "detail/check_interpolate_arguments.hpp"
 #include "detail/checked_size.hpp"
+#include "detail/construct_hints.hpp"
 #include "detail/error_domain.hpp"
 #include "detail/pending_events.hpp"
 #include "detail/quiet_queue_release.hpp"
@@ -74,22 +76,36 @@ class spline_base<FpType, SplineType, 1> {
       return arrays;
     }
   }
-  // Refuses, on the calling thread, conditions that construct cannot use
-  // together: boundary conditions that the spline kind does not accept
-  // (linear and Hermite splines leave that to their back-ends), and
-  // per-function first derivatives recorded beside internal or boundary
-  // conditions, which they would contradict.
-  void check_conditions() const {
-    using kinds = typename spline_kind<SplineType>::boundary_kinds;
-    if constexpr (!std::is_void_v<kinds>) {
-      if (!kinds::contains(recorded.boundary)) {
-        throw velora::qrx::invalid_argument(error_domain, "construct", "invalid boundary conditions");
-      }
-    }
-    if (recorded.has_first_derivatives() && (recorded.has_internal_conditions() || recorded.boundary_recorded)) {
+  // Refuses, on the calling thread and the same on both back-ends, what
+  // construct cannot build from: per-function first derivatives recorded
+  // beside internal or boundary conditions, which they would contradict; an
+  // unknown hint or internal-condition type; boundary conditions the spline
+  // kind does not accept.
+  void check_construction() const {
+    const description& d = recorded;
+    if (d.has_first_derivatives() && (d.has_internal_conditions() || d.boundary_recorded)) {
       throw velora::qrx::invalid_argument(error_domain, "construct",
                                           "first derivatives exclude internal and boundary conditions");
     }
+    validate_construct_hints<typename spline_kind<SplineType>::boundary_kinds>(d);
+  }
+  // Refuses, on the calling thread and the same on both back-ends, an
+  // evaluation no back-end can run: a spline without what it needs,
+  // coefficients not computed (or stale), an empty derivative mask, sizes
+  // that do not fit in 64 bits, unknown hints, a negative nsites, null
+  // arrays when there is work. `computed` is whether the coefficients may be
+  // evaluated as far as the calling thread can tell.
+  void check_interpolation(bool computed, const FpType* sites, std::int64_t nsites, const FpType* results,
+                           std::int64_t orders, interpolate_hint ih, site_hint sh) const {
+    auto refuse = [](const char* reason) { return velora::qrx::computation_error(error_domain, "interpolate", reason); };
+    if (!computed) throw refuse("coefficients were not computed");
+    if (!is_initialized()) throw refuse("spline isn't initialized");
+    if (!recorded.has_coefficients()) throw refuse("coefficients were not set");
+    if (orders == 0) throw velora::qrx::invalid_argument(error_domain, "interpolate", "all indicators are set to 0");
+    coeffs_size("interpolate");
+    check_results_size(nsites, orders);
+    check_interpolate_arguments(static_cast<std::int64_t>(recorded.partition_layout), static_cast<std::int64_t>(sh),
+                                static_cast<std::int64_t>(ih), nsites, recorded.ny, sites, results);
   }
   // Element count of the coefficient array for the recorded partition;
   // invalid_argument naming `function` when it does not fit in 64 bits.
@@ -100,7 +116,7 @@ class spline_base<FpType, SplineType, 1> {
 
   // Refuses, before anything is submitted, a result array of nsites*ny*orders
   // elements that does not fit in 64 bits. A negative nsites or an empty
-  // mask is left to the back-end's own refusal.
+  // mask is refused by check_interpolation.
   void check_results_size(std::int64_t nsites, std::int64_t orders) const {
     if (nsites >= 0 && orders > 0) {
       checked_size("interpolate", "result array size overflows", nsites, recorded.ny, orders);
@@ -142,6 +158,12 @@ class spline_base<FpType, SplineType, 1> {
     return after;
   }
 
+  // Every evaluation of the spline runs after its latest construction,
+  // whether or not the caller lists that event: `dependencies` with it.
+  std::vector<sycl::event> after_construction(const std::vector<sycl::event>& dependencies) {
+    std::lock_guard<std::mutex> order(construct_order);
+    return after_latest_construction(dependencies);
+  }
   // Keeps `event` until it completes and makes it the spline's latest
   // event; returns it.
   sycl::event record(const sycl::event& event) {

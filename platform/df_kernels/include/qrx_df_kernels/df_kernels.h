@@ -74,6 +74,10 @@ typedef struct qrx_df_threader_block {
 #define QRX_DF_STATUS_BAD_ATTRIBUTE (-1109)     /* unknown attribute, or a value it cannot take */
 #define QRX_DF_STATUS_BAD_RESULT_HINT (-1110)
 #define QRX_DF_STATUS_BAD_ARGUMENT (-1111)      /* an argument that must be 0 or 1 is not */
+/* Construction: a listed partition must be finite and strictly increasing,
+ * a uniform one finite with a < b. Nothing is written. */
+#define QRX_DF_STATUS_PARTITION_NOT_FINITE (-1112)
+#define QRX_DF_STATUS_PARTITION_NOT_INCREASING (-1113)
 
 /* Attributes of qrx_df_kernel_iEditVal. */
 #define QRX_DF_ATTR_NY 16          /* number of functions (>= 0) */

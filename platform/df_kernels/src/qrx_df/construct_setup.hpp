@@ -12,6 +12,7 @@
 #include "qrx_df/bc_kinds.hpp"
 #include "qrx_df/isa.hpp"
 #include "qrx_df_kernels/df_kernels.h"
+#include "qrx_df/partition_check.hpp"
 #include "qrx_df/partition_table.hpp"
 #include "qrx_df/task_record.hpp"
 #include "qrx_df/value_select.hpp"
@@ -176,9 +177,9 @@ std::int32_t check_periodic(const construct_setup<T>& s, const qrx_df_threader_b
   return mismatch.load() ? QRX_DF_STATUS_NOT_PERIODIC : QRX_DF_STATUS_OK;
 }
 
-// Checks shared by the construction kernels that compute.
-// The partition's search table is built here, through the threader, for
-// the evaluations that follow.
+// Checks shared by the construction kernels that compute, the partition's
+// order included. The partition's search table is built here, through the
+// threader, for the evaluations that follow.
 template <typename T>
 std::int32_t check_construct(const qrx_df_task* task, std::int64_t format, std::int64_t method,
                              const qrx_df_threader_block* threader) {
@@ -187,6 +188,8 @@ std::int32_t check_construct(const qrx_df_task* task, std::int64_t format, std::
   if (format != 0 || method != 0) return QRX_DF_STATUS_BAD_METHOD;
   if (task->ny > 0 && task->coeff_values == nullptr) return QRX_DF_STATUS_NO_COEFFS;
   if (task->ny > 0 && task->function_values == nullptr) return QRX_DF_STATUS_NO_FUNCTIONS;
+  if (task->partition == nullptr) return QRX_DF_STATUS_NO_PARTITION;
+  if (const std::int32_t status = check_partition<T>(task, threader); status != QRX_DF_STATUS_OK) return status;
   return index_partition<T>(task, threader);
 }
 

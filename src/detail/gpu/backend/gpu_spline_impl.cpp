@@ -7,8 +7,10 @@
 #include "data_fitting/boundary_conditions.hpp"
 #include "data_fitting/exceptions.hpp"
 #include "detail/gpu/construct/dispatch_construct.hpp"
+#include "detail/gpu/construct/partition_check.hpp"
 #include "detail/gpu/interpolate/dispatch_interpolate.hpp"
 #include "detail/host_task.hpp"
+#include "detail/partition_fault.hpp"
 #include "detail/periodic_mismatch.hpp"
 #include "detail/derivative_indicators.hpp"
 #include "detail/error_domain.hpp"
@@ -43,15 +45,20 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
     return this->latest();
   }
   std::lock_guard<std::mutex> order(this->construct_order);
-  this->check_conditions();
+  this->check_construction();
   this->coeffs_size("construct");
-  std::shared_ptr<std::int32_t> flags;
-  if (checks_periodic_values()) {
-    flags = make_host_flags(this->queue, this->recorded.ny + 1);
-    if (!flags) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
-  }
-  sycl::event event = dispatch_construct<FpType, SplineType>(
-      this->queue, this->recorded, this->after_latest_construction(dependencies), flags.get());
+  // The construction's own checks write flags in host memory: a periodic
+  // spline's end values per function, then the refusal, then the
+  // partition's faults per run of breakpoints.
+  const spline_description<FpType>& d = this->recorded;
+  const std::int64_t check_items = partition_check_items(d.nx, d.partition_layout);
+  std::shared_ptr<std::int32_t> flags = make_host_flags(this->queue, d.ny + 1 + check_items);
+  if (!flags) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
+  const std::vector<sycl::event> after = this->after_latest_construction(dependencies);
+  const sycl::event kernels = dispatch_construct<FpType, SplineType>(this->queue, d, after,
+                                                                      checks_periodic_values() ? flags.get() : nullptr);
+  const sycl::event checked =
+      gpu_check_partition(this->queue, d.partition, d.nx, d.partition_layout, flags.get() + d.ny + 1, after);
   // Marked computed before the check is submitted, so that a refusal by the
   // check, which may run at once, is what stays.
   std::uint64_t generation = 0;
@@ -63,9 +70,9 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
     replaced = std::exchange(latest_outcome_.flags, flags);
     latest_outcome_.decided.reset();
   }
-  if (flags) {
-    event = refuse_unequal_ends(event, flags.get(), generation);
-    kept_.keep(flags, event);
+  const sycl::event event = refuse_failed_checks({kernels, checked}, flags.get(), check_items, generation);
+  kept_.keep(flags, event);
+  {
     std::lock_guard<std::mutex> lock(this->mutex);
     if (latest_outcome_.flags == flags) latest_outcome_.decided = event;
   }
@@ -79,20 +86,29 @@ bool spline_impl<FpType, SplineType, 1, gpu_backend>::checks_periodic_values() c
 }
 
 template <typename FpType, typename SplineType>
-sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::refuse_unequal_ends(const sycl::event& kernels,
-                                                                                std::int32_t* flags,
-                                                                                std::uint64_t generation) {
+sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::refuse_failed_checks(
+    const std::vector<sycl::event>& work, std::int32_t* flags, std::int64_t check_items, std::uint64_t generation) {
   const std::int64_t ny = this->recorded.ny;
+  const bool periodic = checks_periodic_values();
   // The spline outlives this work: its destructor waits for every event
   // handed out. The flags are kept until the work has completed.
-  return submit_host_task(this->queue, {kernels}, [this, flags, ny, generation] {
-    for (std::int64_t j = 0; j < ny; ++j) {
-      if (flags[j] == 0) continue;
+  return submit_host_task(this->queue, work, [this, flags, ny, check_items, periodic, generation] {
+    auto refuse = [&] {
       {
         std::lock_guard<std::mutex> lock(this->mutex);
         if (constructs_ == generation) this->coeffs_computed = false;
       }
       flags[ny] = 1;
+    };
+    std::int32_t faults = partition_sound;
+    for (std::int64_t b = 0; b < check_items; ++b) faults |= flags[ny + 1 + b];
+    if (faults != partition_sound) {
+      refuse();
+      throw partition_refusal(faults);
+    }
+    for (std::int64_t j = 0; periodic && j < ny; ++j) {
+      if (flags[j] == 0) continue;
+      refuse();
       throw periodic_mismatch();
     }
   });
@@ -112,31 +128,22 @@ template <typename FpType, typename SplineType>
 sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
     sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results, std::bitset<32> der_mask,
     const std::vector<sycl::event>& dependencies, interpolate_hint ih, site_hint sh) {
-  auto refuse = [](const char* reason) { return velora::qrx::computation_error(error_domain, "interpolate", reason); };
+  const derivative_indicators<std::int32_t> ders(der_mask);
   std::shared_ptr<std::int32_t> flags;
+  bool computed = false;
   {
     // A construction whose check has completed has set coeffs_computed as it
     // decided; one still open is decided by the work itself.
     std::lock_guard<std::mutex> lock(this->mutex);
-    if (!this->coeffs_computed) throw refuse("coefficients were not computed");
+    computed = this->coeffs_computed;
     flags = open_outcome_flags();
   }
-  // Coefficients given by the caller: the partition and the coefficient
-  // array must exist before a kernel reads them.
-  if (!this->is_initialized()) throw refuse("spline isn't initialized");
+  this->check_interpolation(computed, sites, nsites, results, ders.count, ih, sh);
   const spline_description<FpType>& d = this->recorded;
-  if (!d.has_coefficients()) throw refuse("coefficients were not set");
-
-  const derivative_indicators<std::int32_t> ders(der_mask);
-  if (ders.count == 0) {
-    throw velora::qrx::invalid_argument(error_domain, "interpolate", "all indicators are set to 0");
-  }
-  this->coeffs_size("interpolate");
-  this->check_results_size(nsites, ders.count);
-
   const std::int32_t* refused = flags ? flags.get() + d.ny : nullptr;
   sycl::event event = dispatch_interpolate<FpType, typename spline_kind<SplineType>::evaluated_as>(
-      queue, d.nx, d.ny, d.partition, d.coefficients, sites, nsites, results, ders.count, ders.flags, dependencies,
+      queue, d.nx, d.ny, d.partition, d.coefficients, sites, nsites, results, ders.count, ders.flags,
+      this->after_construction(dependencies),
       static_cast<std::int64_t>(d.partition_layout), static_cast<std::int64_t>(sh), static_cast<std::int64_t>(ih),
       refused);
   if (refused != nullptr) {

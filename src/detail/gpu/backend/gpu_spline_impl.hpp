@@ -34,34 +34,36 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
   // submits nothing and returns the latest event.
   sycl::event construct(const std::vector<sycl::event>& dependencies) override;
 
-  // Evaluates on `queue` after `dependencies` (not after the construction:
-  // the caller orders the two). Refuses an unconstructed spline, a missing
-  // partition or coefficient array, an empty mask and a result array size
-  // that overflows, in that order. While the latest construction's own check
-  // may still refuse it, the kernels read its outcome and write nothing when
-  // it did, and host work after them reports "coefficients were not
-  // computed". Several threads may evaluate at once.
+  // Evaluates on `queue` after `dependencies` and after the spline's latest
+  // construction. Refuses on the calling thread what check_interpolation
+  // names. While the latest construction's own checks may still refuse it,
+  // the kernels read its outcome and write nothing when it did, and host
+  // work after them reports "coefficients were not computed". Several
+  // threads may evaluate at once.
   sycl::event interpolate(sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results,
                           std::bitset<32> der_mask, const std::vector<sycl::event>& dependencies,
                           interpolate_hint ih, site_hint sh) override;
 
  private:
   // What the latest construction's own work decides after its submission:
-  // whether a periodic spline's functions end where they start. flags[j] is
-  // set by the kernels for function j; flags[ny], set by the check once it
-  // refuses, is what evaluations read. No flags: nothing left to decide.
+  // whether the partition is finite and strictly increasing, and whether a
+  // periodic spline's functions end where they start. flags[j] is set by
+  // the kernels for function j, flags[ny + 1 + b] by the partition check
+  // for its run b of breakpoints; flags[ny], set by the check host work once
+  // it refuses, is what evaluations read. No flags: nothing left to decide.
   struct outcome {
     std::shared_ptr<std::int32_t> flags;
     std::optional<sycl::event> decided;  // the check, once submitted
   };
-
   // Whether construct must refuse, after its kernels, functions whose end
-  // values differ: periodic natural and Hyman splines.
+  // values differ: periodic Hermite, natural and Hyman splines.
   bool checks_periodic_values() const;
-  // Follows the kernels of construct number `generation` with host work that
-  // refuses them when a function's end values differ (the coefficients stay
+  // Follows the work of construct number `generation` with host work that
+  // refuses it when the partition check found a fault or, for periodic
+  // splines, a function's end values differ (the coefficients stay
   // uncomputed and flags[ny] is set).
-  sycl::event refuse_unequal_ends(const sycl::event& kernels, std::int32_t* flags, std::uint64_t generation);
+  sycl::event refuse_failed_checks(const std::vector<sycl::event>& work, std::int32_t* flags,
+                                   std::int64_t check_items, std::uint64_t generation);
   // The refusal flag evaluations must read, or null when the latest
   // construction's outcome is known; called with the spline's mutex held.
   std::shared_ptr<std::int32_t> open_outcome_flags() const;

@@ -7,7 +7,7 @@
 
 #include "data_fitting/spline_types.hpp"
 #include "detail/gpu/construct/construct_args.hpp"
-#include "detail/gpu/construct/construct_hints.hpp"
+#include "detail/construct_hints.hpp"
 #include "detail/gpu/construct/dispatch_construct.hpp"
 #include "detail/gpu/construct/gpu_construct_1d_c2_spline.hpp"
 #include "detail/gpu/construct/gpu_construct_1d_cubic_hermite.hpp"
@@ -27,15 +27,14 @@ struct construct_call {
   std::int32_t* periodic_flags;
 };
 
-// The kernel family of each spline kind, with the boundary-condition sums it
-// accepts: launch<T, P, F> submits the instantiation for the layouts. Only
+// The kernel family of each spline kind: launch<T, P, F> submits the
+// instantiation for the layouts. Only
 // what changes a kernel's shape is a template argument; the ends are values.
 template <typename SplineType>
 struct construct_family;
 
 template <>
 struct construct_family<linear_spline::default_type> {
-  using boundary_sums = hermite_boundary_sums;
   template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
     return gpu_construct_1d_linear<T, P, F>(c.queue, c.args, c.dependencies);
@@ -44,7 +43,6 @@ struct construct_family<linear_spline::default_type> {
 
 template <>
 struct construct_family<cubic_spline::hermite> {
-  using boundary_sums = hermite_boundary_sums;
   template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
     if (c.spline.has_first_derivatives()) {
@@ -54,13 +52,12 @@ struct construct_family<cubic_spline::hermite> {
     // Periodic: one slope, the left value, at both ends.
     if (c.spline.boundary == boundary_sum::periodic) args.right_value = args.left_value;
     return gpu_construct_1d_cubic_hermite<T, P, F>(c.queue, args, hermite_end_rules(c.spline.boundary),
-                                                   c.dependencies);
+                                                   c.periodic_flags, c.dependencies);
   }
 };
 
 template <local_slope_rule Rule, typename SplineType>
 struct local_slopes_family {
-  using boundary_sums = typename spline_kind<SplineType>::boundary_kinds;
   template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
     const bool given_ends = c.spline.boundary == boundary_sum::first_derivatives;
@@ -72,7 +69,6 @@ struct local_slopes_family {
 // the two end rows and are passed as values.
 template <bool Hyman, typename SplineType>
 struct c2_family {
-  using boundary_sums = typename spline_kind<SplineType>::boundary_kinds;
   template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
     const c2_ends<T> ends = c2_ends_of(c.spline.boundary, c.args.left_value, c.args.right_value);
@@ -104,7 +100,7 @@ template <typename FpType, typename SplineType>
 sycl::event dispatch_construct(sycl::queue& queue, const spline_description<FpType>& spline,
                                const std::vector<sycl::event>& dependencies, std::int32_t* periodic_flags) {
   using family = construct_family<SplineType>;
-  validate_construct_hints<typename family::boundary_sums>(spline);
+  validate_construct_hints<typename spline_kind<SplineType>::boundary_kinds>(spline);
   const construct_call<FpType> call{queue, spline, construct_args_of(spline), dependencies, periodic_flags};
 
   // Every accepted pair of layouts has its own instantiation: the run-time

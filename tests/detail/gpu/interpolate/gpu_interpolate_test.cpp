@@ -13,7 +13,7 @@
 #include "detail/gpu/interpolate/cell_search.hpp"
 #include "detail/gpu/interpolate/dispatch_interpolate.hpp"
 #include "detail/gpu/interpolate/function_block.hpp"
-#include "detail/gpu/interpolate/interpolate_hints.hpp"
+#include "detail/interpolate_hints.hpp"
 #include "detail/gpu/launch_range.hpp"
 #include "support/spline_test_support.hpp"
 #include "support/uniform_breakpoints.hpp"

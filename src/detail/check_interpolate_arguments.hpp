@@ -4,7 +4,7 @@
 
 #include "data_fitting/exceptions.hpp"
 #include "data_fitting/hints.hpp"
-#include "detail/gpu/interpolate/interpolate_hints.hpp"
+#include "detail/interpolate_hints.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 

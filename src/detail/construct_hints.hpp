@@ -11,23 +11,15 @@
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
-// The values construction accepts. Each list is the dispatch table of its
-// hint: a value in the list has kernels, any other is refused.
+// The values construction accepts, on both back-ends. Each list is the
+// dispatch table of its hint on the GPU back-end: a value in the list has
+// kernels, any other is refused.
 using construct_partition_hints =
     value_list<partition_hint, partition_hint::non_uniform, partition_hint::quasi_uniform, partition_hint::uniform>;
 using construct_function_hints = value_list<function_hint, function_hint::row_major, function_hint::col_major>;
 using construct_coefficient_hints = value_list<coefficient_hint, coefficient_hint::row_major>;
 using construct_internal_condition_types =
     value_list<internal_conditions_type, internal_conditions_type::none, internal_conditions_type::first_derivatives>;
-// What linear and Hermite splines take: no end rule, kind_1 and kind_128
-// (the end cells are quadratics), free ends, one left with one right kind,
-// periodic.
-using hermite_boundary_sums =
-    value_list<boundary_sum, boundary_sum::none, boundary_sum::kind_1, boundary_sum::free_end,
-               boundary_sum::first_derivatives, boundary_sum::second_left_first_right,
-               boundary_sum::first_left_second_right, boundary_sum::second_derivatives, boundary_sum::periodic,
-               boundary_sum::kind_128>;
-
 // Refuses, on the calling thread, what the described spline records that
 // no kernel serves: an unknown hint or internal-condition type, or boundary
 // conditions outside BoundarySums.
