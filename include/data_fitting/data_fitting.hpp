@@ -5,6 +5,7 @@
 
 #include "data_fitting/boundary_conditions.hpp"
 #include "data_fitting/exceptions.hpp"
+#include "data_fitting/extrapolation.hpp"
 #include "data_fitting/hints.hpp"
 #include "data_fitting/interpolate.hpp"
 #include "data_fitting/spline.hpp"

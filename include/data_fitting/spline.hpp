@@ -12,6 +12,7 @@
 
 #include "data_fitting/boundary_conditions.hpp"
 #include "data_fitting/export.hpp"
+#include "data_fitting/extrapolation.hpp"
 #include "data_fitting/hints.hpp"
 #include "data_fitting/spline_types.hpp"
 
@@ -131,6 +132,14 @@ class QRX_DF_EXPORT spline {
   spline& set_boundary_conditions(bc_type kind, FpType value) {
     return record_boundary_condition(kind, value);
   }
+
+  /// Chooses what evaluations give at sites left of the first breakpoint
+  /// (`left`) and right of the last (`right`); extrapolation::extend on both
+  /// sides until called. Evaluations submitted later use it; those already
+  /// submitted keep what they were given.
+  /// \throws invalid_argument "invalid extrapolation" for periodic on one
+  ///   side only, or a value that is not an extrapolation.
+  spline& set_extrapolation(extrapolation left, extrapolation right);
 
   /// Whether construct has everything it needs: the partition, the function
   /// values and the coefficient array (and for Hermite either the first

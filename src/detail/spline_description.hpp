@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "data_fitting/hints.hpp"
+#include "detail/outside_modes.hpp"
 #include "detail/spline_conditions.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
@@ -47,6 +48,9 @@ struct spline_description {
   boundary_sum boundary = boundary_sum::none;
   FpType left_value = 0;
   FpType right_value = 0;
+
+  // What evaluations give outside [a, b], per side.
+  outside_modes outside;
 
   bool has_partition() const { return partition != nullptr; }
   bool has_function_values() const { return function_values != nullptr; }

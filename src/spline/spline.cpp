@@ -131,6 +131,21 @@ spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::
 }
 
 template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::set_extrapolation(
+    extrapolation left, extrapolation right) {
+  auto known = [](extrapolation e) {
+    return static_cast<std::int64_t>(e) >= static_cast<std::int64_t>(extrapolation::extend) &&
+           static_cast<std::int64_t>(e) <= static_cast<std::int64_t>(extrapolation::periodic);
+  };
+  const bool one_side_periodic = (left == extrapolation::periodic) != (right == extrapolation::periodic);
+  if (!known(left) || !known(right) || one_side_periodic) {
+    throw invalid_argument(detail::error_domain, "set_extrapolation", "invalid extrapolation");
+  }
+  impl_->recorded.outside = {left, right};
+  return *this;
+}
+
+template <typename FpType, typename SplineType, int Dimensions>
 bool spline<FpType, SplineType, Dimensions>::is_initialized() const {
   return impl_->is_initialized();
 }

@@ -5,6 +5,7 @@
 
 #include "data_fitting/exceptions.hpp"
 #include "detail/cpu_impl/df_frontend.hpp"
+#include "detail/cpu_impl/outside_pass.hpp"
 #include "detail/cpu_impl/status_exceptions.hpp"
 #include "detail/cpu_impl/task_record_fields.hpp"
 #include "detail/derivative_indicators.hpp"
@@ -217,8 +218,12 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
   // after the dependencies.
   if (nsites == 0) return this->record(submit_host_task(queue, after, [] {}));
 
-  const auto ih_value = static_cast<std::int64_t>(ih);
-  const auto sh_value = static_cast<std::int64_t>(sh);
+  const spline_description<FpType>& d = this->recorded;
+  // Outside the partition and at NaN sites the kernels' polynomial is
+  // replaced as the modes say (outside_pass).
+  const outside_pass<FpType> outside{d.outside, d.partition, d.nx, d.partition_layout == partition_hint::uniform,
+                                     nullptr, spline_kind<SplineType>::coeffs_per_cell, d.ny};
+  FpType** coefficients = d.coefficients;
   std::atomic<bool>* created = &task_created;
   const sycl::event event = submit_host_task(queue, after, [=] {
     task_record* record = task ? task->for_evaluation(*created) : nullptr;
@@ -226,9 +231,19 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
       throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not computed");
     }
     derivative_indicators<std::int64_t> ders(der_mask);
-    throw_on_failure(df_interpolate_1d<FpType>(record, QRX_DF_INTERP_VALUES, QRX_DF_METHOD_STANDARD, nsites, sites,
-                                               sh_value, ders.count, ders.flags, 0, results, ih_value, nullptr),
+    std::vector<FpType> moved;
+    if (outside.modes.periodic()) moved = outside.periodic_sites(sites, nsites, sh);
+    FpType* evaluated = moved.empty() ? sites : moved.data();
+    const site_hint evaluated_hint = moved.empty() ? sh : site_hint::non_uniform;
+    throw_on_failure(df_interpolate_1d<FpType>(record, QRX_DF_INTERP_VALUES, QRX_DF_METHOD_STANDARD, nsites,
+                                               evaluated, static_cast<std::int64_t>(evaluated_hint), ders.count,
+                                               ders.flags, 0, results, static_cast<std::int64_t>(ih), nullptr),
                      "interpolate");
+    if (outside_pass<FpType>::needed(outside.modes, ders.flags, ders.count, outside.m)) {
+      outside_pass<FpType> pass = outside;
+      pass.coeffs = *coefficients;
+      pass.write(sites, nsites, sh, results, ih, ders.flags, ders.count);
+    }
   });
   return this->record(event);
 }

@@ -145,7 +145,7 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
       queue, d.nx, d.ny, d.partition, d.coefficients, sites, nsites, results, ders.count, ders.flags,
       this->after_construction(dependencies),
       static_cast<std::int64_t>(d.partition_layout), static_cast<std::int64_t>(sh), static_cast<std::int64_t>(ih),
-      refused);
+      refused, 0, d.outside);
   if (refused != nullptr) {
     // Reported once per evaluation, after kernels that wrote nothing.
     event = submit_host_task(queue, {event}, [refused] {

@@ -156,6 +156,16 @@ std::int64_t find_cell(const FpType* partitions, std::int64_t nx, FpType x) {
   return cell_of_index(search_index<PH>(partitions, nx, x), nx);
 }
 
+// The partition's ends a and b.
+template <partition_hint PH, typename FpType>
+FpType partition_start(const FpType* partitions, std::int64_t) {
+  return partitions[0];
+}
+template <partition_hint PH, typename FpType>
+FpType partition_end(const FpType* partitions, std::int64_t nx) {
+  return PH == partition_hint::uniform ? partitions[1] : partitions[nx - 1];
+}
+
 // Left breakpoint of a cell: the point from which the kernels measure a site.
 template <partition_hint PH, typename FpType>
 FpType cell_origin(const FpType* partitions, std::int64_t nx, std::int64_t cell) {

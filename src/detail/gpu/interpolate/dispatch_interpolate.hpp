@@ -5,6 +5,8 @@
 
 #include <sycl/sycl.hpp>
 
+#include "detail/outside_modes.hpp"
+
 namespace velora::qrx::experimental::data_fitting::detail {
 
 // Maps the run-time hints of one interpolate call onto one instantiation of
@@ -19,7 +21,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // and sycl::exception (errc::nd_range) for 2^31 (function, site) pairs or more.
 // nsites = 0 submits a command group without work and writes nothing.
 // With `refused` (host memory the kernels read when they run) non-zero, the
-// kernels write nothing.
+// kernels write nothing. `outside` says what sites outside the partition
+// get (and every NaN site gets NaN).
 // Defined for float and double, linear_spline::default_type and
 // cubic_spline::hermite.
 template <typename FpType, typename SplineType>
@@ -28,6 +31,7 @@ sycl::event dispatch_interpolate(sycl::queue& queue, std::int64_t nx, std::int64
                                  std::int32_t der_count, const std::int32_t* der_indicators,
                                  const std::vector<sycl::event>& dependencies, std::int64_t part_hint,
                                  std::int64_t site_hint, std::int64_t interp_hint,
-                                 const std::int32_t* refused = nullptr, std::int64_t block = 0);
+                                 const std::int32_t* refused = nullptr, std::int64_t block = 0,
+                                 outside_modes outside = {});
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -47,7 +47,7 @@ sycl::event dispatch_interpolate(sycl::queue& queue, std::int64_t nx, std::int64
                                  std::int32_t der_count, const std::int32_t* der_indicators,
                                  const std::vector<sycl::event>& dependencies, std::int64_t part_hint,
                                  std::int64_t site_hint_value, std::int64_t interp_hint,
-                                 const std::int32_t* refused, std::int64_t block) {
+                                 const std::int32_t* refused, std::int64_t block, outside_modes outside) {
   check_interpolate_arguments(part_hint, site_hint_value, interp_hint, nsites, ny, sites, results);
   // The call is refused from 2^31 (function, site) pairs on, whatever the
   // blocks, so that the limit does not depend on how the work is shared out.
@@ -58,8 +58,8 @@ sycl::event dispatch_interpolate(sycl::queue& queue, std::int64_t nx, std::int64
 
   constexpr int orders = spline_orders<SplineType>;
   if (block <= 0) block = function_block(nsites, ny);
-  interpolate_args<FpType, orders> args{nsites, sites, nx, partitions, ny, coeffs, results, der_count, {}, refused,
-                                        block};
+  interpolate_args<FpType, orders> args{nsites, sites, nx,      partitions, ny,   coeffs, results,
+                                        der_count, {}, refused, block, outside};
   set_derivative_flags(args, der_count, der_indicators);
   const sycl::range<1> range(static_cast<std::size_t>(function_block_work_items(nsites, ny, block)));
 

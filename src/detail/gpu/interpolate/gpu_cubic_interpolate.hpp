@@ -9,7 +9,7 @@
 #include "detail/gpu/interpolate/cell_search.hpp"
 #include "detail/gpu/interpolate/function_block.hpp"
 #include "detail/gpu/interpolate/interpolate_args.hpp"
-#include "detail/gpu/interpolate/result_slot.hpp"
+#include "detail/result_slot.hpp"
 #include "detail/gpu/interpolate/site_at.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
@@ -26,8 +26,10 @@ struct derivative_factors {
   FpType six = 6;
 };
 
-// Work-item k of a cubic interpolation: site s, found in its cell once, and
-// functions first..last-1 of its block (site_and_functions), t = x - x_cell.
+// Work-item k of a cubic interpolation: site s, planned (plan_site: moved
+// into the period, or outside the partition given the end's value and
+// slope, or NaN) and found in its cell once, and functions first..last-1 of
+// its block (site_and_functions), t = x - x_cell.
 // Each flagged order is a Horner form in t; orders 4 and up do not exist and
 // are never written.
 template <interpolate_hint IH, site_hint SH, partition_hint PH, typename FpType>
@@ -35,8 +37,10 @@ void cubic_interpolate_at(const interpolate_args<FpType, 4>& a, const derivative
   if (construction_refused(a)) return;
   const site_and_functions item(k, a.nsites, a.function_block, a.ny);
   const FpType x = site_at<SH>(a.sites, a.nsites, item.s);
-  const std::int64_t cell = find_cell<PH>(a.partitions, a.nx, x);
-  const FpType t = x - cell_origin<PH>(a.partitions, a.nx, cell);
+  const site_plan<FpType> plan = plan_site(a.outside, partition_start<PH>(a.partitions, a.nx),
+                                           partition_end<PH>(a.partitions, a.nx), x);
+  const std::int64_t cell = find_cell<PH>(a.partitions, a.nx, plan.at);
+  const FpType t = plan.at - cell_origin<PH>(a.partitions, a.nx, cell);
   // Locals, so that the stores to the results cannot make the compiler read
   // the arguments again for every function.
   const FpType* const coeffs = *a.coeffs;
@@ -47,15 +51,31 @@ void cubic_interpolate_at(const interpolate_args<FpType, 4>& a, const derivative
   const result_strides step = result_strides_of<IH>(a.ny, a.nsites, a.der_count);
   std::int64_t c = item.first * row + cell * 4;
   std::int64_t r = result_slot<IH>(a.ny, a.nsites, a.der_count, item.first, item.s, 0);
+  if (plan.how == site_treatment::polynomial) {
+    for (std::int64_t f = item.first; f < item.last; ++f, c += row, r += step.function) {
+      const FpType c0 = coeffs[c];
+      const FpType c1 = coeffs[c + 1];
+      const FpType c2 = coeffs[c + 2];
+      const FpType c3 = coeffs[c + 3];
+      if (value) results[r] = ((c3 * t + c2) * t + c1) * t + c0;
+      if (d1) results[r + step.order] = ((c3 * t) * three + two * c2) * t + c1;
+      if (d2) results[r + 2 * step.order] = (t * c3) * six + c2 * two;
+      if (d3) results[r + 3 * step.order] = c3 * six;
+    }
+    return;
+  }
+  // Outside the partition or a NaN site: the end's value and slope, or NaN.
   for (std::int64_t f = item.first; f < item.last; ++f, c += row, r += step.function) {
     const FpType c0 = coeffs[c];
     const FpType c1 = coeffs[c + 1];
     const FpType c2 = coeffs[c + 2];
     const FpType c3 = coeffs[c + 3];
-    if (value) results[r] = ((c3 * t + c2) * t + c1) * t + c0;
-    if (d1) results[r + step.order] = ((c3 * t) * three + two * c2) * t + c1;
-    if (d2) results[r + 2 * step.order] = (t * c3) * six + c2 * two;
-    if (d3) results[r + 3 * step.order] = c3 * six;
+    const FpType p0 = ((c3 * t + c2) * t + c1) * t + c0;
+    const FpType p1 = ((c3 * t) * three + two * c2) * t + c1;
+    if (value) results[r] = treated_order(plan, 0, p0, p1, p0);
+    if (d1) results[r + step.order] = treated_order(plan, 1, p0, p1, p1);
+    if (d2) results[r + 2 * step.order] = treated_order(plan, 2, p0, p1, (t * c3) * six + c2 * two);
+    if (d3) results[r + 3 * step.order] = treated_order(plan, 3, p0, p1, c3 * six);
   }
 }
 

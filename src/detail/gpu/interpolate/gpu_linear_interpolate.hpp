@@ -9,7 +9,7 @@
 #include "detail/gpu/interpolate/cell_search.hpp"
 #include "detail/gpu/interpolate/function_block.hpp"
 #include "detail/gpu/interpolate/interpolate_args.hpp"
-#include "detail/gpu/interpolate/result_slot.hpp"
+#include "detail/result_slot.hpp"
 #include "detail/gpu/interpolate/site_at.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
@@ -17,7 +17,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 template <typename FpType, interpolate_hint IH, site_hint SH, partition_hint PH>
 class linear_interpolate_kernel;
 
-// Work-item k of a linear interpolation: site s, found in its cell once, and
+// Work-item k of a linear interpolation: site s, planned (plan_site) and
+// found in its cell once, and
 // functions first..last-1 of its block (site_and_functions). On its cell a
 // function is c0 + c1*(x - x_cell); orders 2 and up do not exist and are
 // never written.
@@ -26,8 +27,10 @@ void linear_interpolate_at(const interpolate_args<FpType, 2>& a, std::int64_t k)
   if (construction_refused(a)) return;
   const site_and_functions item(k, a.nsites, a.function_block, a.ny);
   const FpType x = site_at<SH>(a.sites, a.nsites, item.s);
-  const std::int64_t cell = find_cell<PH>(a.partitions, a.nx, x);
-  const FpType t = x - cell_origin<PH>(a.partitions, a.nx, cell);
+  const site_plan<FpType> plan = plan_site(a.outside, partition_start<PH>(a.partitions, a.nx),
+                                           partition_end<PH>(a.partitions, a.nx), x);
+  const std::int64_t cell = find_cell<PH>(a.partitions, a.nx, plan.at);
+  const FpType t = plan.at - cell_origin<PH>(a.partitions, a.nx, cell);
   // Locals, so that the stores to the results cannot make the compiler read
   // the arguments again for every function.
   const FpType* const coeffs = *a.coeffs;
@@ -37,11 +40,22 @@ void linear_interpolate_at(const interpolate_args<FpType, 2>& a, std::int64_t k)
   const result_strides step = result_strides_of<IH>(a.ny, a.nsites, a.der_count);
   std::int64_t c = item.first * row + cell * 2;
   std::int64_t r = result_slot<IH>(a.ny, a.nsites, a.der_count, item.first, item.s, 0);
+  if (plan.how == site_treatment::polynomial) {
+    for (std::int64_t f = item.first; f < item.last; ++f, c += row, r += step.function) {
+      const FpType c0 = coeffs[c];
+      const FpType c1 = coeffs[c + 1];
+      if (value) results[r] = t * c1 + c0;
+      if (d1) results[r + step.order] = c1;
+    }
+    return;
+  }
+  // Outside the partition or a NaN site: the end's value and slope, or NaN.
   for (std::int64_t f = item.first; f < item.last; ++f, c += row, r += step.function) {
     const FpType c0 = coeffs[c];
     const FpType c1 = coeffs[c + 1];
-    if (value) results[r] = t * c1 + c0;
-    if (d1) results[r + step.order] = c1;
+    const FpType p0 = t * c1 + c0;
+    if (value) results[r] = treated_order(plan, 0, p0, c1, p0);
+    if (d1) results[r + step.order] = treated_order(plan, 1, p0, c1, c1);
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "detail/outside_modes.hpp"
+
 namespace velora::qrx::experimental::data_fitting::detail {
 
 // What an interpolation kernel captures by value: plain numbers and USM
@@ -12,6 +14,7 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // had not finished when the evaluation was submitted: a work-item writes
 // nothing when it reads non-zero there.
 // Each work-item evaluates up to function_block functions at one site.
+// outside says what sites outside the partition get.
 template <typename FpType, int Orders>
 struct interpolate_args {
   std::int64_t nsites;
@@ -25,6 +28,7 @@ struct interpolate_args {
   bool der_flags[Orders];
   const std::int32_t* refused;
   std::int64_t function_block;
+  outside_modes outside;
 };
 
 // Whether the construction the evaluation follows was refused by its own work.

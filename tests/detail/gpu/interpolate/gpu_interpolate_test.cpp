@@ -84,7 +84,12 @@ vector<cell_pair> cells(partition_hint ph, const vector<T>& p, const T* host_p, 
   const auto out = interpolate<T, linear>(p, nx, coeffs, 1, x, x.size(), 0b10, std::int64_t(ph), 1, 16, T(-1));
   vector<cell_pair> c(x.size());
   dfd::select(dfd::partition_hint_list{}, ph, [&](auto h) {
-    for (std::size_t i = 0; i < x.size(); ++i) c[i] = {dfd::find_cell<h.value>(host_p, nx, x[i]), out[2 * i + 1]};
+    // A NaN site gives NaN in every order: its kernel cell is not seen, only
+    // that the search reads nothing outside the partition.
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const std::int64_t host = dfd::find_cell<h.value>(host_p, nx, x[i]);
+      c[i] = {host, std::isnan(x[i]) ? host : std::int64_t(out[2 * i + 1])};
+    }
   });
   return c;
 }

@@ -24,6 +24,17 @@ constexpr std::int64_t result_slot(std::int64_t ny, std::int64_t nsites, std::in
   }
 }
 
+// result_slot for a layout known at run time.
+constexpr std::int64_t result_slot_of(interpolate_hint layout, std::int64_t ny, std::int64_t nsites, std::int64_t K,
+                                      std::int64_t f, std::int64_t s, std::int64_t d) {
+  switch (layout) {
+    case interpolate_hint::funcs_sites_ders: return result_slot<interpolate_hint::funcs_sites_ders>(ny, nsites, K, f, s, d);
+    case interpolate_hint::funcs_ders_sites: return result_slot<interpolate_hint::funcs_ders_sites>(ny, nsites, K, f, s, d);
+    case interpolate_hint::sites_funcs_ders: return result_slot<interpolate_hint::sites_funcs_ders>(ny, nsites, K, f, s, d);
+    default: return result_slot<interpolate_hint::sites_ders_funcs>(ny, nsites, K, f, s, d);
+  }
+}
+
 // How far apart a layout keeps the results of neighbouring functions and of
 // neighbouring orders: result_slot(f + 1, s, d) - result_slot(f, s, d) and
 // result_slot(f, s, d + 1) - result_slot(f, s, d), the same for every f, s, d.
