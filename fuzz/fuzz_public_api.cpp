@@ -1,6 +1,7 @@
 // The public spline API, driven by short programs decoded from the input:
 // splines of every kind created on the GPU-class and the CPU device of
-// the bundled runtime (and refused on the accelerator), then setters,
+// the bundled runtime (and refused on the accelerator), then setters
+// (extrapolation modes and partitions out of order included),
 // construct, interpolate through all four overloads (also on the other
 // device's queue), size queries and destruction, with every hint, size and
 // flag value including invalid ones.
@@ -145,7 +146,7 @@ class typed_slot final : public spline_slot {
       case 0: set_partitions(in); break;
       case 1: set_function_values(in); break;
       case 2: set_coefficients(in); break;
-      case 3: sizes(); break;
+      case 3: in.flag() ? sizes() : set_extrapolation(in); break;
       case 4:
       case 5: construct(); break;
       case 6:
@@ -262,6 +263,14 @@ class typed_slot final : public spline_slot {
     if constexpr (cubic) {
       spline_->set_boundary_conditions(static_cast<df::bc_type>(in.hint(bc_kinds)), in.value<T>());
     }
+  }
+
+  // Any pair of values, the refused ones (periodic on one side, values that
+  // are no mode) included.
+  void set_extrapolation(fuzz_input& in) {
+    auto mode = [&] { return static_cast<df::extrapolation>(in.pick(8) == 0 ? in.count(-1, 8) : in.pick(5)); };
+    const df::extrapolation left = mode();
+    spline_->set_extrapolation(left, in.pick(4) == 0 ? left : mode());
   }
 
   void sizes() {

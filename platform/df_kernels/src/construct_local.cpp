@@ -102,9 +102,10 @@ struct akima_family_kernel {
       // |s_{i-1} - s_{i-2}|. The modified rule adds half the magnitude of
       // each pair's sum to its weight, so that a flat pair weighs nothing
       // and a run of equal secants keeps its slope; where both weights are
-      // zero Akima takes the plain mean, the modified rule zero. The
-      // weighted mean (its divisor never zero) and the fallback first, then
-      // the one that applies: two passes without branches, which vectorise.
+      // zero Akima takes the plain mean, the modified rule zero (a NaN
+      // weight is not zero: the NaN reaches the slope). The weighted mean
+      // (its divisor never zero) and the fallback first, then the one that
+      // applies: two passes without branches, which vectorise.
       for (std::int64_t q = 0; q <= n; ++q) {
         T w_left = std::fabs(run.sec[q + 3] - run.sec[q + 2]);
         T w_right = std::fabs(run.sec[q + 1] - run.sec[q]);
@@ -113,12 +114,12 @@ struct akima_family_kernel {
           w_right += T(0.5) * std::fabs(run.sec[q + 1] + run.sec[q]);
         }
         const T sum = w_left + w_right;
-        const T divisor = sum > T(0) ? sum : T(1);
+        const T divisor = sum != T(0) ? sum : T(1);
         run.d[q] = (w_left * run.sec[q + 1] + w_right * run.sec[q + 2]) / divisor;
         run.mean[q] = Modified ? T(0) : T(0.5) * (run.sec[q + 1] + run.sec[q + 2]);
         run.weights[q] = sum;
       }
-      for (std::int64_t q = 0; q <= n; ++q) run.d[q] = run.weights[q] > T(0) ? run.d[q] : run.mean[q];
+      for (std::int64_t q = 0; q <= n; ++q) run.d[q] = run.weights[q] != T(0) ? run.d[q] : run.mean[q];
       if (given && kb == 0) run.d[0] = st.left;
       if (given && kb + n == s.m) run.d[n] = st.right;
       run.write(s, c, kb, n);

@@ -39,15 +39,17 @@ parabola_slopes<T> parabola(T sl, T sr, secant_weights<T> w) {
 // slope is zero. Cells whose end slopes pass the limit are monotone.
 template <typename T>
 T hyman_limit(T d, T sl, T sr) {
+  if (std::isnan(d) || std::isnan(sl) || std::isnan(sr)) return d + sl + sr;  // a bad value stays visible
   if (sl > T(0) && sr > T(0) && d > T(0)) return std::fmin(d, T(3) * std::fmin(sl, sr));
   if (sl < T(0) && sr < T(0) && d < T(0)) return std::fmax(d, T(3) * std::fmax(sl, sr));
   return T(0);
 }
 
-// -1, 0 or 1 as v is negative, zero or positive (0 for NaN).
+// -1, 0 or 1 as v is negative, zero or positive; NaN stays NaN, so that the
+// rules below never hide a bad value.
 template <typename T>
 T sign_of(T v) {
-  return T(v > T(0)) - T(v < T(0));
+  return v > T(0) ? T(1) : v < T(0) ? T(-1) : v * T(0);
 }
 
 // PCHIP's slope between the secants sl, sr of cells of widths hl, hr: zero
@@ -67,6 +69,7 @@ T pchip_interior(T sl, T sr, T hl, T hr) {
 template <typename T>
 T pchip_end(T s0, T s1, T h0, T h1) {
   const T d = ((T(2) * h0 + h1) * s0 - h0 * s1) / (h0 + h1);
+  if (std::isnan(d)) return d;
   if (sign_of(d) != sign_of(s0)) return T(0);
   if (sign_of(s0) != sign_of(s1) && std::fabs(d) > T(3) * std::fabs(s0)) return T(3) * s0;
   return d;
@@ -78,7 +81,7 @@ T pchip_end(T s0, T s1, T h0, T h1) {
 template <typename T>
 T steffen_interior(T sl, T sr, T hl, T hr) {
   const T p = (sl * hr + sr * hl) / (hl + hr);
-  const T limit = std::fmin(std::fmin(std::fabs(sl), std::fabs(sr)), T(0.5) * std::fabs(p));
+  const T limit = std::fmin(std::fmin(std::fabs(sl), std::fabs(sr)), T(0.5) * std::fabs(p));  // NaN: sign_of's
   return (sign_of(sl) + sign_of(sr)) * limit;
 }
 

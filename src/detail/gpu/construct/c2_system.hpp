@@ -106,9 +106,11 @@ system_row<T> row_of(const Knots& f, const c2_ends<T>& ends, std::int64_t i) {
 
 // Hyman's filter: a slope between secants of one sign keeps that sign and
 // is at most 3 times the smaller secant in magnitude; anything else becomes
-// 0. Slopes in this range keep every monotone cell monotone.
+// 0. Slopes in this range keep every monotone cell monotone. A NaN slope or
+// secant stays NaN: the filter never hides a bad value.
 template <typename T>
 T hyman_limit(T d, T s_left, T s_right) {
+  if (d != d || s_left != s_left || s_right != s_right) return d + s_left + s_right;
   if (s_left > T(0) && s_right > T(0)) {
     const T bound = T(3) * (s_left < s_right ? s_left : s_right);
     return d > T(0) ? (d < bound ? d : bound) : T(0);

@@ -63,10 +63,11 @@ T smaller(T a, T b) {
   return (b < a || a != a) ? b : a;
 }
 
-// -1, 0 or 1 as v is negative, zero or positive (0 for NaN).
+// -1, 0 or 1 as v is negative, zero or positive; NaN stays NaN, so that the
+// slope rules never hide a bad value.
 template <typename T>
 T sign_of(T v) {
-  return T(v > T(0)) - T(v < T(0));
+  return v > T(0) ? T(1) : v < T(0) ? T(-1) : v * T(0);
 }
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -66,6 +66,7 @@ T pchip_interior_slope(T sl, T sr, T hl, T hr) {
 template <typename T>
 T pchip_end_slope(T s0, T s1, T h0, T h1) {
   const T d = ((T(2) * h0 + h1) * s0 - h0 * s1) / (h0 + h1);
+  if (d != d) return d;
   if (sign_of(d) != sign_of(s0)) return T(0);
   if (sign_of(s0) != sign_of(s1) && magnitude(d) > T(3) * magnitude(s0)) return T(3) * s0;
   return d;
