@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Draws the pictures of the guide and the README from what the examples and
 a benchmark wrote: the four result layouts as coloured grids, every cubic
-kind on data with a step with its first two derivatives, and interpolation
-throughput against the number of sites. Run by the CMake target `plots`:
+kind on rising data with its first two derivatives, the extrapolation modes
+outside a partition, and interpolation throughput against the number of
+sites. Run by the CMake target `plots`:
 
     plots.py CSV_DIR IMAGE_DIR
 """
@@ -85,6 +86,30 @@ def spline_kinds(csv_dir, image_dir):
     plt.close(fig)
 
 
+def outside(csv_dir, image_dir):
+    """One panel per extrapolation mode: the spline on and beyond its
+    partition, the partition's ends marked."""
+    rows = read_rows(os.path.join(csv_dir, "outside.csv"))
+    data = read_rows(os.path.join(csv_dir, "outside_data.csv"))
+    modes = list(dict.fromkeys(r["mode"] for r in rows))
+    xs = [float(r["x"]) for r in data]
+    fig, axes = plt.subplots(1, len(modes), figsize=(3 * len(modes), 2.8), sharex=True, sharey=True)
+    for ax, mode in zip(axes, modes):
+        pts = [r for r in rows if r["mode"] == mode]
+        ax.plot([float(r["x"]) for r in pts], [float(r["value"]) for r in pts], "-", linewidth=1.4)
+        ax.plot(xs, [float(r["y"]) for r in data], "ko", markersize=3)
+        for end in (min(xs), max(xs)):
+            ax.axvline(end, color="grey", linewidth=0.8, linestyle=":")
+        ax.set_title(f"extrapolation::{mode}", fontsize=9)
+        ax.set_xlabel("x")
+        ax.grid(alpha=0.3)
+    axes[0].set_ylabel("value")
+    fig.suptitle("Outside the partition [0, 4] (examples/outside.cpp)", fontsize=10)
+    fig.tight_layout()
+    fig.savefig(os.path.join(image_dir, "outside.png"), dpi=110)
+    plt.close(fig)
+
+
 def throughput(csv_dir, image_dir):
     with open(os.path.join(csv_dir, "sites.json")) as f:
         runs = json.load(f)["benchmarks"]
@@ -117,6 +142,7 @@ def main():
     os.makedirs(image_dir, exist_ok=True)
     layout_grids(csv_dir, image_dir)
     spline_kinds(csv_dir, image_dir)
+    outside(csv_dir, image_dir)
     throughput(csv_dir, image_dir)
 
 

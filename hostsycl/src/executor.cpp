@@ -8,6 +8,7 @@
 #include <iterator>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -153,14 +154,41 @@ void parallel_for_chunks(std::size_t n, const std::function<void(std::size_t, st
   order.joined();
 }
 
-void wait_for(const std::shared_ptr<event_impl>& command) {
-  {
-    std::lock_guard<std::mutex> lock(command->mutex);
-    if (command->status == info::event_command_status::complete) return;
+namespace {
+
+bool is_complete(const std::shared_ptr<event_impl>& command) {
+  std::lock_guard<std::mutex> lock(command->mutex);
+  return command->status == info::event_command_status::complete;
+}
+
+// Runs, on this thread, the command or else one of its unfinished
+// predecessors (newest first, a few dozen at most) that is ready and that no
+// thread has started. Returns whether it ran one.
+bool run_ready_part(const std::shared_ptr<event_impl>& command) {
+  constexpr int max_visits = 64;
+  std::vector<std::shared_ptr<event_impl>> to_visit{command};
+  for (int visits = 0; !to_visit.empty() && visits < max_visits; ++visits) {
+    const std::shared_ptr<event_impl> next = std::move(to_visit.back());
+    to_visit.pop_back();
+    if (is_complete(next)) continue;
+    if (executor::instance().take_back(next)) {
+      run(next);
+      return true;
+    }
+    for (const auto& weak : next->predecessors)
+      if (auto predecessor = weak.lock()) to_visit.push_back(std::move(predecessor));
   }
-  if (executor::instance().take_back(command)) {
-    run(command);
-    return;
+  return false;
+}
+
+}  // namespace
+
+void wait_for(const std::shared_ptr<event_impl>& command) {
+  // The waiter runs what the command waits for while it is ready and
+  // unstarted, instead of sleeping until a worker has woken for it: a chain
+  // of commands then costs no wake-up per link.
+  while (!is_complete(command)) {
+    if (!run_ready_part(command)) break;
   }
   std::unique_lock<std::mutex> lock(command->mutex);
   command->done.wait(lock, [&command] { return command->status == info::event_command_status::complete; });

@@ -19,7 +19,10 @@ namespace sycl::detail {
 // A thread that waits for a ready command nobody has started yet takes it
 // back from the ready list and runs it itself: the submit-and-wait round trip
 // then costs no thread wake-up at all, only the worker's wake-up that
-// submission starts (which finds nothing left to do). Every ready command
+// submission starts (which finds nothing left to do). While the command is
+// not ready, the waiter does the same with the unfinished commands it
+// depends on (its predecessors, and theirs), so a chain of commands runs on
+// the waiting thread link after link. Every ready command
 // still has an idle or new thread counted for it, so a command that a waiter
 // runs can block on another ready one without starving it.
 //
@@ -59,8 +62,8 @@ void run(const std::shared_ptr<event_impl>& command);
 // Marks a command complete and releases the commands that waited for it.
 void complete(const std::shared_ptr<event_impl>& command);
 
-// Returns once the command is complete, running it on this thread if it is
-// ready and nobody has started it.
+// Returns once the command is complete, running it, or the commands it
+// waits for, on this thread while they are ready and nobody has started them.
 void wait_for(const std::shared_ptr<event_impl>& command);
 
 }  // namespace sycl::detail

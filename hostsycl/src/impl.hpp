@@ -66,6 +66,9 @@ struct event_impl {
   std::condition_variable done;
   info::event_command_status status = info::event_command_status::submitted;
   std::vector<std::shared_ptr<event_impl>> successors;
+  // The dependencies unfinished at submission, written only while the
+  // command is submitted: a waiter may run one of them itself.
+  std::vector<std::weak_ptr<event_impl>> predecessors;
   std::atomic<int> pending{1};  // unfinished dependencies + 1 while being set up
   command_kind kind = command_kind::none;
   std::function<void()> work;

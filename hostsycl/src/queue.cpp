@@ -82,6 +82,7 @@ event submit_command_group(const std::shared_ptr<queue_impl>& queue, command_gro
     if (dependency->status == info::event_command_status::complete) return;
     command->pending.fetch_add(1);
     dependency->successors.push_back(command);
+    command->predecessors.push_back(dependency);
   };
   for (const event& e : group.dependencies) add_dependency(impl_access::get(e));
 

@@ -17,14 +17,15 @@ namespace velora::qrx::experimental::data_fitting {
 ///
 /// | kind | accepted sums |
 /// |---|---|
-/// | hermite | 0, 1, 2, 64, 128 and one left with one right kind (12, 24, 36, 48) |
+/// | hermite | 0, 1, 2, 64, 128 and one left with one right kind (12, 24, 36, 48); with shared slopes at least one call is needed (set_boundary_conditions(bc_type(0), 0) for no end rule), with every function's own slopes none is taken |
 /// | natural, hyman | 0 (free ends), 2, 12, 24, 36, 48, 64, 256 |
-/// | akima, bessel | 0 (their own end slopes), 12 |
+/// | akima, makima, bessel, pchip, steffen | 0 (their own end slopes), 12 |
 ///
 /// Derivative values are in units of the function values per unit of the
 /// breakpoints (first) and per unit squared (second).
 enum class bc_type : std::int64_t {
-  /// Hermite: no end rule; the end cells are quadratics.
+  /// Kind 1 of the kernel interface. Hermite: no end rule; the end cells are
+  /// quadratics (as with no kind at all).
   kind_1 = 1,
   /// Second derivative zero at both ends.
   free_end = 2,
@@ -40,7 +41,8 @@ enum class bc_type : std::int64_t {
   /// Natural and Hyman: the periodic spline (the values at the two ends must
   /// agree); the value is not used.
   periodic = 64,
-  /// Hermite: no end rule; the end cells are quadratics.
+  /// Kind 128 of the kernel interface. Hermite: no end rule; the end cells
+  /// are quadratics, as with kind_1.
   kind_128 = 128,
   /// Natural and Hyman: third derivative continuous at the second and the
   /// second-to-last breakpoint; with three breakpoints, the parabola through

@@ -53,8 +53,10 @@ enum class site_hint : std::int64_t {
   non_uniform = 1,
   /// Two values: the first and the last of nsites evenly spaced sites.
   uniform = 4,
-  /// nsites sites; the GPU back-end reads them as non_uniform, the CPU
-  /// kernels may take them as sorted.
+  /// Kind 64 of the kernel interface: nsites sites, ascending. The GPU
+  /// back-end reads them as non_uniform; the CPU kernels walk from each
+  /// site's cell to the next one's (unsorted sites still give correct
+  /// results, more slowly).
   kind_64 = 64,
 };
 

@@ -172,7 +172,9 @@ class QRX_DF_EXPORT spline {
   sycl::event construct(const std::vector<sycl::event>& dependencies = {});
 
  private:
+  /// \cond INTERNAL
   friend struct detail::spline_access;
+  /// \endcond
 
   spline& record_internal_conditions(FpType* data);
   spline& record_first_derivatives(FpType* data);

@@ -25,14 +25,28 @@ inline velora::qrx::invalid_argument partition_refusal(std::int32_t faults) {
                                                                             : "partition is not strictly increasing");
 }
 
-// Faults of two neighbouring breakpoints x0 < x1. `v - v == 0` holds exactly
-// for finite v, without the math library, which kernels may not call on
-// every SYCL implementation.
+// Whether v is finite: `v - v == 0` holds exactly for finite v, without
+// the math library, which kernels may not call on every SYCL
+// implementation.
 template <typename T>
-std::int32_t breakpoint_pair_faults(T x0, T x1) {
-  std::int32_t faults = partition_sound;
-  if (!(x0 - x0 == T(0)) || !(x1 - x1 == T(0))) faults |= partition_not_finite;
-  if (!(x0 < x1)) faults |= partition_not_increasing;
+bool finite(T v) {
+  return v - v == T(0);
+}
+
+// Faults of the breakpoints x[begin] .. x[end] (the pairs begin .. end - 1).
+// A strictly increasing run between finite ends is finite throughout, so
+// the common case is one comparison per pair, in a loop without branches;
+// the run is searched for a non-finite breakpoint only once it has failed.
+template <typename T>
+std::int32_t run_faults(const T* x, std::int64_t begin, std::int64_t end) {
+  unsigned out_of_order = 0;
+  for (std::int64_t i = begin; i < end; ++i) out_of_order |= static_cast<unsigned>(!(x[i] < x[i + 1]));
+  const bool increasing = out_of_order == 0;
+  if (increasing && finite(x[begin]) && finite(x[end])) return partition_sound;
+  std::int32_t faults = increasing ? partition_sound : partition_not_increasing;
+  for (std::int64_t i = begin; i <= end; ++i) {
+    if (!finite(x[i])) faults |= partition_not_finite | partition_not_increasing;
+  }
   return faults;
 }
 

@@ -60,6 +60,11 @@ using c2_boundary_kinds =
 // The kind's own end slopes, or both end slopes given.
 using local_boundary_kinds = value_list<boundary_sum, boundary_sum::none, boundary_sum::first_derivatives>;
 
+// The kinds whose slopes follow a rule on the secants near each breakpoint.
+struct local_cubic_kind : cubic_kind {
+  using boundary_kinds = local_boundary_kinds;
+};
+
 template <>
 struct spline_kind<cubic_spline::hermite> : cubic_kind {
   static constexpr const char* name = "cubic_spline::hermite";
@@ -78,16 +83,14 @@ struct spline_kind<cubic_spline::natural> : cubic_kind {
 };
 
 template <>
-struct spline_kind<cubic_spline::akima> : cubic_kind {
+struct spline_kind<cubic_spline::akima> : local_cubic_kind {
   static constexpr const char* name = "cubic_spline::akima";
-  using boundary_kinds = local_boundary_kinds;
   static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_AKIMA;
 };
 
 template <>
-struct spline_kind<cubic_spline::bessel> : cubic_kind {
+struct spline_kind<cubic_spline::bessel> : local_cubic_kind {
   static constexpr const char* name = "cubic_spline::bessel";
-  using boundary_kinds = local_boundary_kinds;
   static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_BESSEL;
 };
 
@@ -100,23 +103,20 @@ struct spline_kind<cubic_spline::hyman> : cubic_kind {
 };
 
 template <>
-struct spline_kind<cubic_spline::pchip> : cubic_kind {
+struct spline_kind<cubic_spline::pchip> : local_cubic_kind {
   static constexpr const char* name = "cubic_spline::pchip";
-  using boundary_kinds = local_boundary_kinds;
   static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_PCHIP;
 };
 
 template <>
-struct spline_kind<cubic_spline::makima> : cubic_kind {
+struct spline_kind<cubic_spline::makima> : local_cubic_kind {
   static constexpr const char* name = "cubic_spline::makima";
-  using boundary_kinds = local_boundary_kinds;
   static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_MAKIMA;
 };
 
 template <>
-struct spline_kind<cubic_spline::steffen> : cubic_kind {
+struct spline_kind<cubic_spline::steffen> : local_cubic_kind {
   static constexpr const char* name = "cubic_spline::steffen";
-  using boundary_kinds = local_boundary_kinds;
   static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_STEFFEN;
 };
 

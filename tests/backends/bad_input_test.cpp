@@ -13,6 +13,7 @@
 
 #include "support/async_errors.hpp"
 #include "support/backend_fixture.hpp"
+#include "support/collecting_queue.hpp"
 
 namespace backend_test {
 namespace {
@@ -25,29 +26,6 @@ using hyman = df::cubic_spline::hyman;
 using pchip = df::cubic_spline::pchip;
 using makima = df::cubic_spline::makima;
 using steffen = df::cubic_spline::steffen;
-
-// A queue on back-end b's device whose handler keeps the library's text of
-// every asynchronous error it is handed.
-struct collecting {
-  explicit collecting(backend b)
-      : q(queue_for(b).get_device(), [errors = errors](sycl::exception_list list) {
-          for (const auto& e : list) {
-            try {
-              std::rethrow_exception(e);
-            } catch (const std::exception& x) {
-              errors->push_back(test_support::async_error_text(x));
-            }
-          }
-        }) {}
-  std::vector<std::string> take() {
-    q.wait_and_throw();
-    std::vector<std::string> taken;
-    taken.swap(*errors);
-    return taken;
-  }
-  std::shared_ptr<std::vector<std::string>> errors = std::make_shared<std::vector<std::string>>();
-  sycl::queue q;
-};
 
 template <typename T>
 struct BadInput : ::testing::Test {};

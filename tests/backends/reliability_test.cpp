@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "support/backend_fixture.hpp"
+#include "support/collecting_queue.hpp"
 #include "support/async_errors.hpp"
 
 namespace backend_test {
@@ -19,23 +20,6 @@ namespace {
 using df::bc_type;
 using natural = df::cubic_spline::natural;
 using akima = df::cubic_spline::akima;
-
-// A queue on back-end b's device whose handler keeps the library's text of
-// every asynchronous error it is handed.
-struct collecting {
-  explicit collecting(backend b)
-      : q(queue_for(b).get_device(), [errors = errors](sycl::exception_list list) {
-          for (const auto& e : list) {
-            try {
-              std::rethrow_exception(e);
-            } catch (const std::exception& x) {
-              errors->push_back(test_support::async_error_text(x));
-            }
-          }
-        }) {}
-  std::shared_ptr<std::vector<std::string>> errors = std::make_shared<std::vector<std::string>>();
-  sycl::queue q;
-};
 
 const std::string periodic_refusal =
     "velora::qrx::data_fitting::function values do not correspond to periodic boundary conditions: invalid "

@@ -119,6 +119,7 @@ struct search_table {
   std::int64_t* first; // nbuckets entries
   T* xp;               // nx breakpoints, xp[-1] and span + 1 entries after them are sentinels
   void* storage;
+  bool sound;          // the breakpoints are finite and strictly increasing
 
   std::int64_t bucket(T x) const {
     const T last = static_cast<T>(nbuckets - 1);
@@ -265,11 +266,19 @@ search_table<T>* make_search_table(const T* x, std::int64_t nx, const qrx_df_thr
   table->storage = xp;
   table->xp = xp + 1;
   xp[0] = -std::numeric_limits<T>::infinity();
+  // The copy also checks the order: a strictly increasing partition between
+  // finite ends is finite throughout.
+  std::atomic<bool> out_of_order{false};
   auto copy = [&](std::int64_t begin, std::int64_t end) {
+    const std::int64_t i0 = begin * table_chunk;
     const std::int64_t i1 = std::min(nx, end * table_chunk);
-    for (std::int64_t i = begin * table_chunk; i < i1; ++i) table->xp[i] = x[i];
+    bool increasing = true;
+    for (std::int64_t i = i0; i < i1; ++i) table->xp[i] = x[i];
+    for (std::int64_t i = i0 > 0 ? i0 : 1; i < i1; ++i) increasing &= x[i - 1] < x[i];
+    if (!increasing) out_of_order.store(true, std::memory_order_relaxed);
   };
   if (run_units(threader, units, nx, copy) != QRX_DF_STATUS_OK) copy(0, units);
+  table->sound = !out_of_order.load() && std::isfinite(x[0]) && std::isfinite(x[nx - 1]);
   for (std::int64_t i = nx; i < entries - 1; ++i) table->xp[i] = std::numeric_limits<T>::infinity();
   return table;
 }

@@ -189,8 +189,7 @@ std::int32_t check_construct(const qrx_df_task* task, std::int64_t format, std::
   if (task->ny > 0 && task->coeff_values == nullptr) return QRX_DF_STATUS_NO_COEFFS;
   if (task->ny > 0 && task->function_values == nullptr) return QRX_DF_STATUS_NO_FUNCTIONS;
   if (task->partition == nullptr) return QRX_DF_STATUS_NO_PARTITION;
-  if (const std::int32_t status = check_partition<T>(task, threader); status != QRX_DF_STATUS_OK) return status;
-  return index_partition<T>(task, threader);
+  return check_partition<T>(task, threader);
 }
 
 // The checks of a cubic kernel of the given type: order, type, at least

@@ -46,11 +46,4 @@ const search_table<T>* partition_table(const qrx_df_task* task, const qrx_df_thr
   return static_cast<const search_table<T>*>(built);
 }
 
-// The table, for a kernel about to construct the task's coefficients.
-template <typename T>
-std::int32_t index_partition(const qrx_df_task* task, const qrx_df_threader_block* threader) {
-  if (task->partition_hint == QRX_DF_PARTITION_UNIFORM) return QRX_DF_STATUS_OK;
-  return partition_table<T>(task, threader) != nullptr ? QRX_DF_STATUS_OK : QRX_DF_STATUS_BAD_ALLOC;
-}
-
 }  // namespace qrx_df

@@ -47,18 +47,17 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
   std::lock_guard<std::mutex> order(this->construct_order);
   this->check_construction();
   this->coeffs_size("construct");
-  // The construction's own checks write flags in host memory: a periodic
-  // spline's end values per function, then the refusal, then the
-  // partition's faults per run of breakpoints.
+  // The construction's own checks write flags in host memory: the refusal,
+  // then the partition's faults per run of breakpoints, then for a periodic
+  // spline whether each function's end values differ.
   const spline_description<FpType>& d = this->recorded;
   const std::int64_t check_items = partition_check_items(d.nx, d.partition_layout);
-  std::shared_ptr<std::int32_t> flags = make_host_flags(this->queue, d.ny + 1 + check_items);
+  const std::int64_t periodic_entries = checks_periodic_values() ? d.ny : 0;
+  std::shared_ptr<std::int32_t> flags = make_host_flags(this->queue, 1 + check_items + periodic_entries);
   if (!flags) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
   const std::vector<sycl::event> after = this->after_latest_construction(dependencies);
-  const sycl::event kernels = dispatch_construct<FpType, SplineType>(this->queue, d, after,
-                                                                      checks_periodic_values() ? flags.get() : nullptr);
-  const sycl::event checked =
-      gpu_check_partition(this->queue, d.partition, d.nx, d.partition_layout, flags.get() + d.ny + 1, after);
+  const sycl::event kernels = dispatch_construct<FpType, SplineType>(
+      this->queue, d, after, periodic_entries > 0 ? flags.get() + 1 + check_items : nullptr, flags.get() + 1);
   // Marked computed before the check is submitted, so that a refusal by the
   // check, which may run at once, is what stays.
   std::uint64_t generation = 0;
@@ -70,7 +69,7 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
     replaced = std::exchange(latest_outcome_.flags, flags);
     latest_outcome_.decided.reset();
   }
-  const sycl::event event = refuse_failed_checks({kernels, checked}, flags.get(), check_items, generation);
+  const sycl::event event = refuse_failed_checks({kernels}, flags.get(), check_items, generation);
   kept_.keep(flags, event);
   {
     std::lock_guard<std::mutex> lock(this->mutex);
@@ -98,16 +97,17 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::refuse_failed_check
         std::lock_guard<std::mutex> lock(this->mutex);
         if (constructs_ == generation) this->coeffs_computed = false;
       }
-      flags[ny] = 1;
+      flags[0] = 1;
     };
     std::int32_t faults = partition_sound;
-    for (std::int64_t b = 0; b < check_items; ++b) faults |= flags[ny + 1 + b];
+    for (std::int64_t b = 0; b < check_items; ++b) faults |= flags[1 + b];
     if (faults != partition_sound) {
       refuse();
       throw partition_refusal(faults);
     }
+    const std::int32_t* ends_differ = flags + 1 + check_items;
     for (std::int64_t j = 0; periodic && j < ny; ++j) {
-      if (flags[j] == 0) continue;
+      if (ends_differ[j] == 0) continue;
       refuse();
       throw periodic_mismatch();
     }
@@ -140,7 +140,7 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
   }
   this->check_interpolation(computed, sites, nsites, results, ders.count, ih, sh);
   const spline_description<FpType>& d = this->recorded;
-  const std::int32_t* refused = flags ? flags.get() + d.ny : nullptr;
+  const std::int32_t* refused = flags ? flags.get() : nullptr;
   sycl::event event = dispatch_interpolate<FpType, typename spline_kind<SplineType>::evaluated_as>(
       queue, d.nx, d.ny, d.partition, d.coefficients, sites, nsites, results, ders.count, ders.flags,
       this->after_construction(dependencies),

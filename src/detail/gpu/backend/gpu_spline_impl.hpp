@@ -47,10 +47,11 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
  private:
   // What the latest construction's own work decides after its submission:
   // whether the partition is finite and strictly increasing, and whether a
-  // periodic spline's functions end where they start. flags[j] is set by
-  // the kernels for function j, flags[ny + 1 + b] by the partition check
-  // for its run b of breakpoints; flags[ny], set by the check host work once
-  // it refuses, is what evaluations read. No flags: nothing left to decide.
+  // periodic spline's functions end where they start. flags[1 + b] is set by
+  // the partition check for its run b of breakpoints, the entries after
+  // those by the kernels for each function of a periodic spline; flags[0],
+  // set by the check host work once it refuses, is what evaluations read.
+  // No flags: nothing left to decide.
   struct outcome {
     std::shared_ptr<std::int32_t> flags;
     std::optional<sycl::event> decided;  // the check, once submitted
@@ -61,7 +62,7 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
   // Follows the work of construct number `generation` with host work that
   // refuses it when the partition check found a fault or, for periodic
   // splines, a function's end values differ (the coefficients stay
-  // uncomputed and flags[ny] is set).
+  // uncomputed and flags[0] is set).
   sycl::event refuse_failed_checks(const std::vector<sycl::event>& work, std::int32_t* flags,
                                    std::int64_t check_items, std::uint64_t generation);
   // The refusal flag evaluations must read, or null when the latest

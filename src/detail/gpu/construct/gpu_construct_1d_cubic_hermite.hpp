@@ -20,6 +20,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 template <typename T, partition_hint PartHint, function_hint FuncHint>
 class cubic_hermite_construct_kernel;
 template <typename T, partition_hint PartHint, function_hint FuncHint>
+class hermite_periodic_check_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
 class hermite_own_slopes_construct_kernel;
 
 // Work-item g of a cubic Hermite construction: function j, cell k. The
@@ -28,23 +30,11 @@ class hermite_own_slopes_construct_kernel;
 // cell is the cubic with its two values and these two slopes. Only the two
 // end cells read the rules, so they are values, not template arguments.
 template <partition_hint PartHint, function_hint FuncHint, typename T>
-void cubic_hermite_cell(const construct_args<T>& a, end_rules ends, std::int32_t* periodic_flags, std::int64_t g) {
+void cubic_hermite_cell(const construct_args<T>& a, end_rules ends, std::int64_t g) {
   const function_and_cell at(g, a.cells());
   const std::int64_t j = at.j, k = at.k, cells = a.cells();
   const value_index<FuncHint> index{a.nx, a.ny};
   const T* values = *a.functions;
-  // A periodic spline's functions must take the same value at both ends, up
-  // to a few roundings of their largest magnitude: the first cell's
-  // work-item of each function decides.
-  if (periodic_flags != nullptr && k == 0) {
-    T largest = 0;
-    for (std::int64_t i = 0; i < a.nx; ++i) {
-      const T v = magnitude(values[index(j, i)]);
-      largest = largest < v ? v : largest;
-    }
-    const T tolerance = T(4) * std::numeric_limits<T>::epsilon() * largest;
-    periodic_flags[j] = magnitude(values[index(j, 0)] - values[index(j, a.nx - 1)]) <= tolerance ? 0 : 1;
-  }
   const T y0 = values[index(j, k)];
   const T y1 = values[index(j, k + 1)];
 
@@ -66,16 +56,35 @@ void cubic_hermite_cell(const construct_args<T>& a, end_rules ends, std::int32_t
 }
 
 // Submits one command group: depends_on(dependencies), then one work-item
-// per (function, cell). With periodic_flags (ny entries of host memory),
-// flag j is set to 1 when the end values of function j differ, else to 0.
+// per (function, cell). With periodic_flags (ny entries of host memory), a
+// second command group, one work-item per function, sets flag j to 1 when
+// the end values of function j differ beyond a few roundings of its largest
+// magnitude, else to 0; the event is then the second one's.
 template <typename T, partition_hint PartHint, function_hint FuncHint>
 sycl::event gpu_construct_1d_cubic_hermite(sycl::queue& queue, const construct_args<T>& args, end_rules ends,
                                            std::int32_t* periodic_flags,
                                            const std::vector<sycl::event>& dependencies) {
-  return submit_per_cell<cubic_hermite_construct_kernel<T, PartHint, FuncHint>>(
-      queue, args, dependencies, [a = args, e = ends, flags = periodic_flags](std::int64_t g) {
-        cubic_hermite_cell<PartHint, FuncHint>(a, e, flags, g);
-      });
+  const sycl::event cells = submit_per_cell<cubic_hermite_construct_kernel<T, PartHint, FuncHint>>(
+      queue, args, dependencies,
+      [a = args, e = ends](std::int64_t g) { cubic_hermite_cell<PartHint, FuncHint>(a, e, g); });
+  if (periodic_flags == nullptr) return cells;
+  return queue.submit([&](sycl::handler& cgh) {
+    cgh.depends_on(cells);
+    const construct_args<T> a = args;
+    std::int32_t* flags = periodic_flags;
+    cgh.parallel_for<hermite_periodic_check_kernel<T, PartHint, FuncHint>>(
+        checked_launch_range(1, args.ny), [=](sycl::item<1> item) {
+          const auto j = static_cast<std::int64_t>(item.get_linear_id());
+          const auto f = knots_of<PartHint, FuncHint>(a, j);
+          T largest = 0;
+          for (std::int64_t i = 0; i < a.nx; ++i) {
+            const T v = magnitude(f.y(i));
+            largest = largest < v ? v : largest;
+          }
+          const T tolerance = T(4) * std::numeric_limits<T>::epsilon() * largest;
+          flags[j] = magnitude(f.y(0) - f.y(a.nx - 1)) <= tolerance ? 0 : 1;
+        });
+  });
 }
 
 // Work-item g of a cubic Hermite construction from every function's own

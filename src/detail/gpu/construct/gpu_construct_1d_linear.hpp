@@ -8,7 +8,7 @@
 #include "data_fitting/hints.hpp"
 #include "detail/gpu/construct/construct_args.hpp"
 #include "detail/gpu/construct/value_index.hpp"
-#include "detail/gpu/launch_range.hpp"
+#include "detail/gpu/construct/submit_per_cell.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
@@ -35,20 +35,13 @@ void linear_cell(const construct_args<T>& a, std::int64_t g) {
   cell[1] = slope;
 }
 
-// Submits one command group: depends_on(dependencies), then one work-item
-// per (function, cell). Launch sizes of 2^31 work-items or more are refused
-// before submission.
+// One work-item per (function, cell); launch sizes of 2^31 work-items or
+// more are refused before submission.
 template <typename T, partition_hint PartHint, function_hint FuncHint>
 sycl::event gpu_construct_1d_linear(sycl::queue& queue, const construct_args<T>& args,
                                     const std::vector<sycl::event>& dependencies) {
-  const sycl::range<1> range = checked_launch_range(args.cells(), args.ny);
-  return queue.submit([&](sycl::handler& cgh) {
-    cgh.depends_on(dependencies);
-    const construct_args<T> a = args;
-    cgh.parallel_for<linear_construct_kernel<T, PartHint, FuncHint>>(range, [=](sycl::item<1> item) {
-      linear_cell<PartHint, FuncHint>(a, static_cast<std::int64_t>(item.get_linear_id()));
-    });
-  });
+  return submit_per_cell<linear_construct_kernel<T, PartHint, FuncHint>>(
+      queue, args, dependencies, [a = args](std::int64_t g) { linear_cell<PartHint, FuncHint>(a, g); });
 }
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -26,8 +26,7 @@ inline std::int64_t partition_check_items(std::int64_t nx, partition_hint hint) 
   return (nx - 1 + partition_check_pairs - 1) / partition_check_pairs;
 }
 
-// Submits the check of the partition after `dependencies`: work-item b
-// writes the faults of its pairs (x[i], x[i + 1]) to faults[b]
+// Submits the check of the partition after `dependencies`: work-item b writes the faults of its pairs (x[i], x[i + 1]) to faults[b]
 // (partition_check_items entries of host memory).
 template <typename T>
 sycl::event gpu_check_partition(sycl::queue& queue, const T* partition, std::int64_t nx, partition_hint hint,
@@ -42,10 +41,9 @@ sycl::event gpu_check_partition(sycl::queue& queue, const T* partition, std::int
     const std::int64_t n = pairs;
     cgh.parallel_for<partition_check_kernel<T>>(range, [=](sycl::item<1> item) {
       const std::int64_t b = static_cast<std::int64_t>(item.get_linear_id());
-      const std::int64_t end = std::min(n, (b + 1) * partition_check_pairs);
-      std::int32_t found = partition_sound;
-      for (std::int64_t i = b * partition_check_pairs; i < end; ++i) found |= breakpoint_pair_faults(x[i], x[i + 1]);
-      out[b] = found;
+      const std::int64_t begin = b * partition_check_pairs;
+      const std::int64_t end = std::min(n, begin + partition_check_pairs);
+      out[b] = run_faults(x, begin, end);
     });
   });
 }

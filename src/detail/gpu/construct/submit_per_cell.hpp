@@ -12,8 +12,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 
 // Submits one command group of a construction whose cells are independent:
 // depends_on(dependencies), then one work-item g per (function, cell) of
-// args, running cell(g). Name names the kernel; cell captures by value
-// only what a kernel may.
+// args, running cell(g). Name names the kernel; cell captures by value only
+// what a kernel may.
 template <typename Name, typename T, typename Cell>
 sycl::event submit_per_cell(sycl::queue& queue, const construct_args<T>& args,
                             const std::vector<sycl::event>& dependencies, const Cell& cell) {
