@@ -231,15 +231,17 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
       throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not computed");
     }
     derivative_indicators<std::int64_t> ders(der_mask);
+    const bool replaces = outside_pass<FpType>::needed(outside.modes, ders.flags, ders.count, outside.m) &&
+                          !outside.all_inside(sites, nsites, sh);
     std::vector<FpType> moved;
-    if (outside.modes.periodic()) moved = outside.periodic_sites(sites, nsites, sh);
+    if (replaces && outside.modes.periodic()) moved = outside.periodic_sites(sites, nsites, sh);
     FpType* evaluated = moved.empty() ? sites : moved.data();
     const site_hint evaluated_hint = moved.empty() ? sh : site_hint::non_uniform;
     throw_on_failure(df_interpolate_1d<FpType>(record, QRX_DF_INTERP_VALUES, QRX_DF_METHOD_STANDARD, nsites,
                                                evaluated, static_cast<std::int64_t>(evaluated_hint), ders.count,
                                                ders.flags, 0, results, static_cast<std::int64_t>(ih), nullptr),
                      "interpolate");
-    if (outside_pass<FpType>::needed(outside.modes, ders.flags, ders.count, outside.m)) {
+    if (replaces) {
       outside_pass<FpType> pass = outside;
       pass.coeffs = *coefficients;
       pass.write(sites, nsites, sh, results, ih, ders.flags, ders.count);

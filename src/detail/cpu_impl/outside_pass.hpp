@@ -28,10 +28,10 @@ struct outside_pass {
   T start() const { return partition[0]; }
   T end() const { return uniform_partition ? partition[1] : partition[nx - 1]; }
 
-  // Whether anything is left to write after the kernels: a mode other than
-  // extend, or the one order whose formula does not involve the site (order
-  // m - 1, a constant on each cell), which the kernels leave finite at NaN
-  // sites.
+  // Whether anything may be left to write after the kernels (when some site
+  // is outside or NaN): a mode other than extend, or the one order whose
+  // formula does not involve the site (order m - 1, a constant on each
+  // cell), which the kernels leave finite at NaN sites.
   static bool needed(outside_modes modes, const std::int64_t* flags, std::int64_t count, std::int64_t m) {
     return modes.replace_extension() || (count >= m && flags[m - 1] != 0);
   }
@@ -63,6 +63,21 @@ struct outside_pass {
       p0 = ((c[3] * t + c[2]) * t + c[1]) * t + c[0];
       p1 = ((c[3] * t) * T(3) + T(2) * c[2]) * t + c[1];
     }
+  }
+
+  // Whether every site of the call lies on [a, b] ([a, b) for a periodic
+  // spline), none NaN: one plain pass that vectorises, after which a call
+  // whose sites are all inside needs nothing more.
+  bool all_inside(const T* sites, std::int64_t nsites, site_hint hint) const {
+    const std::int64_t stored = hint == site_hint::uniform ? (nsites > 1 ? 2 : 1) : nsites;
+    const T a = start(), b = end();
+    const bool half_open = modes.periodic();
+    bool inside = true;
+    for (std::int64_t s = 0; s < stored; ++s) {
+      const T x = sites[s];
+      inside &= x >= a && (half_open ? x < b : x <= b);
+    }
+    return inside;
   }
 
   // Writes the results of every site the kernels' polynomial does not
