@@ -46,6 +46,11 @@ class spline_impl<FpType, SplineType, 1, cpu_backend> final : public spline_base
                           std::bitset<32> der_mask, const std::vector<sycl::event>& dependencies,
                           interpolate_hint ih, site_hint sh) override;
 
+  sycl::event integrate(const FpType* lower, const FpType* upper, std::int64_t n, FpType* results,
+                        const std::vector<sycl::event>& dependencies) override;
+  sycl::event solve(const FpType* y, std::int64_t n, FpType* roots, std::int64_t* counts, std::int64_t max_roots,
+                    const std::vector<sycl::event>& dependencies) override;
+
   // Set by host work once any new-task call of this spline has succeeded.
   std::atomic<bool> task_created{false};
 

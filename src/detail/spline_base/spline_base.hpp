@@ -62,6 +62,13 @@ class spline_base<FpType, SplineType, 1> {
   virtual sycl::event interpolate(sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results,
                                   std::bitset<32> der_mask, const std::vector<sycl::event>& dependencies,
                                   interpolate_hint ih, site_hint sh) = 0;
+  // results[j*n + i]: the integral of function j from lower[i] to upper[i].
+  virtual sycl::event integrate(const FpType* lower, const FpType* upper, std::int64_t n, FpType* results,
+                                const std::vector<sycl::event>& dependencies) = 0;
+  // counts[j*n + i] roots of f_j(x) = y[i] on [a, b], the first max_roots of
+  // them ascending at roots[(j*n + i)*max_roots].
+  virtual sycl::event solve(const FpType* y, std::int64_t n, FpType* roots, std::int64_t* counts,
+                            std::int64_t max_roots, const std::vector<sycl::event>& dependencies) = 0;
 
   // Whether everything construct needs has been recorded. With coefficients
   // supplied by the caller only the partition is needed. Hermite needs its
@@ -97,15 +104,43 @@ class spline_base<FpType, SplineType, 1> {
   // evaluated as far as the calling thread can tell.
   void check_interpolation(bool computed, const FpType* sites, std::int64_t nsites, const FpType* results,
                            std::int64_t orders, interpolate_hint ih, site_hint sh) const {
-    auto refuse = [](const char* reason) { return velora::qrx::computation_error(error_domain, "interpolate", reason); };
-    if (!computed) throw refuse("coefficients were not computed");
-    if (!is_initialized()) throw refuse("spline isn't initialized");
-    if (!recorded.has_coefficients()) throw refuse("coefficients were not set");
+    check_evaluable("interpolate", computed);
     if (orders == 0) throw velora::qrx::invalid_argument(error_domain, "interpolate", "all indicators are set to 0");
     coeffs_size("interpolate");
     check_results_size(nsites, orders);
     check_interpolate_arguments(static_cast<std::int64_t>(recorded.partition_layout), static_cast<std::int64_t>(sh),
                                 static_cast<std::int64_t>(ih), nsites, recorded.ny, sites, results);
+  }
+  // Refuses, on the calling thread and the same on both back-ends, an
+  // integration no back-end can run: what check_interpolation refuses of the
+  // spline, a negative n, results that do not fit in 64 bits, null arrays
+  // when there is work.
+  void check_integration(bool computed, const FpType* lower, const FpType* upper, std::int64_t n,
+                         const FpType* results) const {
+    check_evaluable("integrate", computed);
+    coeffs_size("integrate");
+    auto refuse = [](const char* info) { throw velora::qrx::invalid_argument(error_domain, "integrate", info); };
+    if (n < 0) refuse("n < 0");
+    checked_size("integrate", "result array size overflows", n, recorded.ny);
+    if (n == 0) return;
+    if (lower == nullptr) refuse("lower is nullptr");
+    if (upper == nullptr) refuse("upper is nullptr");
+    if (results == nullptr) refuse("results is nullptr");
+  }
+  // As check_integration, for solve: also a negative max_roots, and a null
+  // roots array only when roots are to be stored.
+  void check_solving(bool computed, const FpType* y, std::int64_t n, const FpType* roots, const std::int64_t* counts,
+                     std::int64_t max_roots) const {
+    check_evaluable("solve", computed);
+    coeffs_size("solve");
+    auto refuse = [](const char* info) { throw velora::qrx::invalid_argument(error_domain, "solve", info); };
+    if (n < 0) refuse("n < 0");
+    if (max_roots < 0) refuse("max_roots < 0");
+    checked_size("solve", "result array size overflows", n, recorded.ny, max_roots > 0 ? max_roots : 1);
+    if (n == 0) return;
+    if (y == nullptr) refuse("y is nullptr");
+    if (max_roots > 0 && roots == nullptr) refuse("roots is nullptr");
+    if (counts == nullptr) refuse("counts is nullptr");
   }
   // Element count of the coefficient array for the recorded partition;
   // invalid_argument naming `function` when it does not fit in 64 bits.
@@ -204,6 +239,18 @@ class spline_base<FpType, SplineType, 1> {
   std::optional<sycl::event> latest_construction;
 
  protected:
+  // Refuses an evaluation (by `function`) of a spline whose coefficients
+  // cannot be read: not computed or stale, the spline not described, or no
+  // coefficient array.
+  void check_evaluable(const char* function, bool computed) const {
+    auto refuse = [function](const char* reason) {
+      return velora::qrx::computation_error(error_domain, function, reason);
+    };
+    if (!computed) throw refuse("coefficients were not computed");
+    if (!is_initialized()) throw refuse("spline isn't initialized");
+    if (!recorded.has_coefficients()) throw refuse("coefficients were not set");
+  }
+
   // Called with `mutex` held when the partition changes: a back-end forgets
   // what it keeps for the old partition and hands it back, to be released
   // once the lock is gone.

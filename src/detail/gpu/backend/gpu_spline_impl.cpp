@@ -158,6 +158,24 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
   return this->record(event);
 }
 
+template <typename FpType, typename SplineType>
+sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::integrate(const FpType* lower, const FpType* upper,
+                                                                 std::int64_t n, FpType* results,
+                                                                 const std::vector<sycl::event>& dependencies) {
+  this->check_integration(this->coeffs_computed, lower, upper, n, results);
+  (void)dependencies;
+  throw velora::qrx::computation_error(error_domain, "integrate", "not available");
+}
+
+template <typename FpType, typename SplineType>
+sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::solve(const FpType* y, std::int64_t n, FpType* roots,
+                                                             std::int64_t* counts, std::int64_t max_roots,
+                                                             const std::vector<sycl::event>& dependencies) {
+  this->check_solving(this->coeffs_computed, y, n, roots, counts, max_roots);
+  (void)dependencies;
+  throw velora::qrx::computation_error(error_domain, "solve", "not available");
+}
+
 #define QRX_DF_INSTANTIATE_IMPL(T, S) template class spline_impl<T, S, 1, gpu_backend>;
 QRX_DF_FOR_EACH_SPLINE(QRX_DF_INSTANTIATE_IMPL)
 #undef QRX_DF_INSTANTIATE_IMPL
