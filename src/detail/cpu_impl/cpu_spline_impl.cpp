@@ -1,7 +1,10 @@
 #include "detail/cpu_impl/cpu_spline_impl.hpp"
 
+#include <initializer_list>
 #include <mutex>
+#include <new>
 #include <utility>
+#include <vector>
 
 #include "data_fitting/exceptions.hpp"
 #include "detail/cpu_impl/df_frontend.hpp"
@@ -15,6 +18,47 @@
 #include "qrx_df_kernels/df_kernels.h"
 
 namespace velora::qrx::experimental::data_fitting::detail {
+namespace {
+
+// An integral table or range tree of `size` elements filled by `fill`
+// (a kernel status), for the public call `function`.
+template <typename FpType, typename Fill>
+std::vector<FpType> derived_table(std::int64_t size, const char* function, Fill fill) {
+  std::vector<FpType> table;
+  try {
+    table.resize(static_cast<std::size_t>(size));
+  } catch (const std::exception&) {  // bad_alloc or length_error: no room either way
+    throw_on_failure(QRX_DF_STATUS_BAD_ALLOC, function);
+  }
+  throw_on_failure(fill(table.data()), function);
+  return table;
+}
+
+// Element counts of the tables; -1 when they do not fit in 64 bits.
+inline std::int64_t integral_table_size(std::int64_t nx, std::int64_t ny) {
+  std::int64_t size = 0;
+  return __builtin_mul_overflow(2 * nx, ny, &size) ? -1 : size;
+}
+
+inline std::int64_t range_tree_size(std::int64_t nx, std::int64_t ny) {
+  std::int64_t size = 0;
+  return __builtin_mul_overflow(4 * qrx_df_range_tree_leaves(nx), ny, &size) ? -1 : size;
+}
+
+template <typename FpType>
+std::vector<FpType> integral_table_of(task_record* record, std::int64_t nx, std::int64_t ny) {
+  return derived_table<FpType>(integral_table_size(nx, ny), "integrate",
+                               [&](FpType* table) { return df_integral_table_1d<FpType>(record, table); });
+}
+
+template <typename FpType>
+std::vector<FpType> range_tree_of(task_record* record, std::int64_t nx, std::int64_t ny) {
+  return derived_table<FpType>(range_tree_size(nx, ny), "solve",
+                               [&](FpType* tree) { return df_range_tree_1d<FpType>(record, tree); });
+}
+
+}  // namespace
+
 // One kernel-library task and the description it is made from, copied when
 // the work was submitted. The task is made once,
 // under the holder's lock, by construct's host work or, for coefficients
@@ -37,35 +81,66 @@ class kernel_task {
   void construct(std::atomic<bool>& created) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ready_.load(std::memory_order_relaxed)) return;  // an evaluation made it for the supplied coefficients
-    make(created);
+    make(created, "construct");
     throw_on_failure(df_construct_1d<FpType>(task_, 0, 0), "construct");
     ready_.store(true, std::memory_order_release);
   }
 
-  // The task for an evaluation, made now for supplied coefficients; null
-  // when coefficients are computed here and that has not (yet) succeeded.
-  task_record* for_evaluation(std::atomic<bool>& created) {
+  // The task for an evaluation by the public call `function`, made now for
+  // supplied coefficients; null when coefficients are computed here and
+  // that has not (yet) succeeded.
+  task_record* for_evaluation(std::atomic<bool>& created, const char* function) {
     if (ready_.load(std::memory_order_acquire)) return task_;
     if (for_construct_) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
     if (!ready_.load(std::memory_order_relaxed)) {
-      make(created);
+      make(created, function);
       ready_.store(true, std::memory_order_release);
     }
     return task_;
+  }
+
+  // The integral table and the range tree of computed coefficients, built by
+  // the first integrate / solve that needs them (as part of its work, under
+  // the lock) and only read after that. `record` is this holder's ready task.
+  const FpType* integral_table(task_record* record) {
+    return built(integral_, [&] { return integral_table_of<FpType>(record, spline_.nx, spline_.ny); });
+  }
+  const FpType* range_tree(task_record* record) {
+    return built(tree_, [&] { return range_tree_of<FpType>(record, spline_.nx, spline_.ny); });
   }
 
   // Deletes the task, if one was made; only once no work uses it.
   void release() noexcept {
     std::lock_guard<std::mutex> lock(mutex_);
     ready_.store(false, std::memory_order_relaxed);
+    for (table* t : {&integral_, &tree_}) {
+      t->ready.store(false, std::memory_order_relaxed);
+      t->data = std::vector<FpType>{};
+    }
     if (task_ == nullptr) return;
     df_delete_task(&task_);  // its status is of no use: the task is gone either way
     task_ = nullptr;
   }
 
  private:
-  void make(std::atomic<bool>& created) {
+  struct table {
+    std::atomic<bool> ready{false};
+    std::vector<FpType> data;
+  };
+
+  template <typename Build>
+  const FpType* built(table& t, Build build) {
+    if (t.ready.load(std::memory_order_acquire)) return t.data.data();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!t.ready.load(std::memory_order_relaxed)) {
+      t.data = build();
+      t.ready.store(true, std::memory_order_release);
+    }
+    return t.data.data();
+  }
+
+  void make(std::atomic<bool>& created, const char* function) {
     using kind = spline_kind<SplineType>;
     const spline_description<FpType>& d = spline_;
     if (task_ != nullptr) {  // left by an attempt that failed
@@ -76,14 +151,14 @@ class kernel_task {
     if (for_construct_) {
       throw_on_failure(df_new_task_1d<FpType>(&task_, d.nx, d.partition, partition_hint_value, d.ny,
                                               *d.function_values, static_cast<std::int64_t>(d.function_layout)),
-                       operation());
+                       function);
     } else {
       throw_on_failure(df_new_task_1d<FpType>(&task_, d.nx, d.partition, partition_hint_value, 0, nullptr,
                                               QRX_DF_FUNCTIONS_ROW_MAJOR),
-                       operation());
+                       function);
     }
     created = true;
-    if (!for_construct_) throw_on_failure(df_edit_val(task_, QRX_DF_ATTR_NY, d.ny), operation());
+    if (!for_construct_) throw_on_failure(df_edit_val(task_, QRX_DF_ATTR_NY, d.ny), function);
     // The kernels read the boundary values through this pointer only during
     // the call. The task an evaluation makes for supplied coefficients takes
     // no conditions. Hermite slopes of every function replace the shared
@@ -103,17 +178,16 @@ class kernel_task {
     throw_on_failure(df_edit_pp_spline_1d<FpType>(task_, kind::cpu_order, kind::cpu_type, bc_type,
                                                   bc_type != 0 ? bc_values : nullptr, ic_type, conditions,
                                                   *d.coefficients, static_cast<std::int64_t>(d.coefficient_layout)),
-                     operation());
+                     function);
   }
-
-  // The public call whose work makes the task.
-  const char* operation() const { return for_construct_ ? "construct" : "interpolate"; }
 
   const spline_description<FpType> spline_;
   const bool for_construct_;
   std::mutex mutex_;
   std::atomic<bool> ready_{false};
   task_record* task_ = nullptr;
+  table integral_;
+  table tree_;
 };
 
 template <typename FpType, typename SplineType>
@@ -196,23 +270,8 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
     sycl::queue& queue, FpType* sites, std::int64_t nsites, FpType* results, std::bitset<32> der_mask,
     const std::vector<sycl::event>& dependencies, interpolate_hint ih, site_hint sh) {
   const std::int64_t orders = derivative_indicators<std::int64_t>(der_mask).count;
-  // No holder: coefficients that were never computed, or were computed for
-  // a partition since replaced. A construction that fails in its work
-  // leaves none behind, and the host work refuses.
-  bool computed = false;
-  {
-    std::lock_guard<std::mutex> lock(this->mutex);
-    computed = this->coeffs_computed;
-  }
-  this->check_interpolation(computed, sites, nsites, results, orders, ih, sh);
-  std::shared_ptr<task_holder> task;
-  {
-    std::lock_guard<std::mutex> lock(this->mutex);
-    if (task_ == nullptr && this->recorded.coefficients_supplied) {
-      task_ = std::make_shared<task_holder>(this->recorded, false);
-    }
-    task = task_;
-  }
+  const std::shared_ptr<task_holder> task = evaluation_task(
+      [&](bool computed) { this->check_interpolation(computed, sites, nsites, results, orders, ih, sh); });
   const std::vector<sycl::event> after = this->after_construction(dependencies);
   // No site or no function: nothing to write, the event still completes
   // after the dependencies.
@@ -226,7 +285,7 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
   FpType** coefficients = d.coefficients;
   std::atomic<bool>* created = &task_created;
   const sycl::event event = submit_host_task(queue, after, [=] {
-    task_record* record = task ? task->for_evaluation(*created) : nullptr;
+    task_record* record = task ? task->for_evaluation(*created, "interpolate") : nullptr;
     if (record == nullptr) {
       throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not computed");
     }
@@ -251,12 +310,51 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
 }
 
 template <typename FpType, typename SplineType>
+template <typename Check>
+std::shared_ptr<kernel_task<FpType, SplineType>> spline_impl<FpType, SplineType, 1, cpu_backend>::evaluation_task(
+    Check check) {
+  // As for interpolate: no holder means coefficients never computed, or
+  // computed for a partition since replaced; the host work then refuses.
+  bool computed = false;
+  {
+    std::lock_guard<std::mutex> lock(this->mutex);
+    computed = this->coeffs_computed;
+  }
+  check(computed);
+  std::lock_guard<std::mutex> lock(this->mutex);
+  if (task_ == nullptr && this->recorded.coefficients_supplied) {
+    task_ = std::make_shared<task_holder>(this->recorded, false);
+  }
+  return task_;
+}
+
+template <typename FpType, typename SplineType>
 sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::integrate(const FpType* lower, const FpType* upper,
                                                                  std::int64_t n, FpType* results,
                                                                  const std::vector<sycl::event>& dependencies) {
-  this->check_integration(this->coeffs_computed, lower, upper, n, results);
-  (void)dependencies;
-  throw velora::qrx::computation_error(error_domain, "integrate", "not available");
+  std::shared_ptr<task_holder> task = evaluation_task(
+      [&](bool computed) { this->check_integration(computed, lower, upper, n, results); });
+  const std::vector<sycl::event> after = this->after_construction(dependencies);
+  if (n == 0) return this->record(submit_host_task(this->queue, after, [] {}));
+
+  const spline_description<FpType>& d = this->recorded;
+  // Supplied coefficients may change in place between calls: each call
+  // integrates them through a table of its own.
+  const bool own_table = d.coefficients_supplied;
+  const std::int64_t nx = d.nx, ny = d.ny;
+  const auto left = static_cast<std::int64_t>(d.outside.left);
+  const auto right = static_cast<std::int64_t>(d.outside.right);
+  std::atomic<bool>* created = &task_created;
+  return this->record(submit_host_task(this->queue, after, [=] {
+    task_record* record = task ? task->for_evaluation(*created, "integrate") : nullptr;
+    if (record == nullptr) {
+      throw velora::qrx::computation_error(error_domain, "integrate", "coefficients were not computed");
+    }
+    std::vector<FpType> call_table;
+    if (own_table) call_table = integral_table_of<FpType>(record, nx, ny);
+    const FpType* table = own_table ? call_table.data() : task->integral_table(record);
+    throw_on_failure(df_integrate_1d<FpType>(record, table, n, lower, upper, left, right, results), "integrate");
+  }));
 }
 
 template <typename FpType, typename SplineType>

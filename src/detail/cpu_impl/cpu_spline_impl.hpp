@@ -58,6 +58,10 @@ class spline_impl<FpType, SplineType, 1, cpu_backend> final : public spline_base
   using task_holder = kernel_task<FpType, SplineType>;
 
   std::shared_ptr<void> forget_partition() override;
+  // The holder an integrate or solve submits with, after `check(computed)`
+  // on the calling thread; made now for supplied coefficients.
+  template <typename Check>
+  std::shared_ptr<task_holder> evaluation_task(Check check);
   // Host work of a construct that failed.
   void mark_failed(const std::shared_ptr<task_holder>& task);
 

@@ -205,6 +205,36 @@ std::int32_t df_interpolate_1d(task_record* task, std::int64_t type, std::int64_
   return df_status::nothing_to_compute;
 }
 
+// The calculus kernels check their own arguments; the front-end refuses only
+// a missing task, as for every kernel.
+template <typename T>
+std::int32_t df_integral_table_1d(task_record* task, T* table) noexcept {
+  if (task == nullptr) return df_status::null_task;
+  return kernel<precision_kernels<T>::integral_table>()(task, table, interpolate_threader_block<T>());
+}
+
+template <typename T>
+std::int32_t df_integrate_1d(task_record* task, const T* table, std::int64_t n, const T* lower, const T* upper,
+                             std::int64_t left_mode, std::int64_t right_mode, T* results) noexcept {
+  if (task == nullptr) return df_status::null_task;
+  return kernel<precision_kernels<T>::integrate>()(task, table, n, lower, upper, left_mode, right_mode, results,
+                                                   interpolate_threader_block<T>());
+}
+
+template <typename T>
+std::int32_t df_range_tree_1d(task_record* task, T* tree) noexcept {
+  if (task == nullptr) return df_status::null_task;
+  return kernel<precision_kernels<T>::range_tree>()(task, tree, interpolate_threader_block<T>());
+}
+
+template <typename T>
+std::int32_t df_solve_1d(task_record* task, const T* tree, std::int64_t n, const T* y, std::int64_t max_roots,
+                         T* roots, std::int64_t* counts) noexcept {
+  if (task == nullptr) return df_status::null_task;
+  return kernel<precision_kernels<T>::solve>()(task, tree, n, y, max_roots, roots, counts,
+                                               interpolate_threader_block<T>());
+}
+
 std::int32_t df_delete_task(task_record** task) noexcept { return kernel<kernel_id::DeleteTask>()(task); }
 
 #define QRX_DF_FRONTEND_INSTANTIATE(T)                                                                          \
@@ -215,7 +245,13 @@ std::int32_t df_delete_task(task_record** task) noexcept { return kernel<kernel_
   template std::int32_t df_construct_1d<T>(task_record*, std::int64_t, std::int64_t) noexcept;                  \
   template std::int32_t df_interpolate_1d<T>(task_record*, std::int64_t, std::int64_t, std::int64_t, T*,        \
                                              std::int64_t, std::int64_t, std::int64_t*, std::int64_t, T*,       \
-                                             std::int64_t, std::int64_t*) noexcept;
+                                             std::int64_t, std::int64_t*) noexcept;                         \
+  template std::int32_t df_integral_table_1d<T>(task_record*, T*) noexcept;                                     \
+  template std::int32_t df_integrate_1d<T>(task_record*, const T*, std::int64_t, const T*, const T*,            \
+                                           std::int64_t, std::int64_t, T*) noexcept;                            \
+  template std::int32_t df_range_tree_1d<T>(task_record*, T*) noexcept;                                         \
+  template std::int32_t df_solve_1d<T>(task_record*, const T*, std::int64_t, const T*, std::int64_t, T*,        \
+                                       std::int64_t*) noexcept;
 QRX_DF_FRONTEND_INSTANTIATE(float)
 QRX_DF_FRONTEND_INSTANTIATE(double)
 #undef QRX_DF_FRONTEND_INSTANTIATE

@@ -36,6 +36,27 @@ std::int32_t df_interpolate_1d(task_record* task, std::int64_t type, std::int64_
                                std::int64_t data_hint, T* results, std::int64_t result_hint,
                                std::int64_t* cells) noexcept;
 
+// Fills the task's integral table (QRX_DF_INTEGRAL_TABLE_SIZE(nx, ny)
+// elements) from its coefficients.
+template <typename T>
+std::int32_t df_integral_table_1d(task_record* task, T* table) noexcept;
+
+// results[j*n + i]: function j's integral from lower[i] to upper[i], read
+// from the filled table, with the extrapolation modes 0..4 of each side.
+template <typename T>
+std::int32_t df_integrate_1d(task_record* task, const T* table, std::int64_t n, const T* lower, const T* upper,
+                             std::int64_t left_mode, std::int64_t right_mode, T* results) noexcept;
+
+// Fills the task's range tree (qrx_df_range_tree_size(nx, ny) elements).
+template <typename T>
+std::int32_t df_range_tree_1d(task_record* task, T* tree) noexcept;
+
+// counts[j*n + i] roots of function j at level y[i], the first max_roots of
+// them at roots[(j*n + i)*max_roots], found through the filled tree.
+template <typename T>
+std::int32_t df_solve_1d(task_record* task, const T* tree, std::int64_t n, const T* y, std::int64_t max_roots,
+                         T* roots, std::int64_t* counts) noexcept;
+
 std::int32_t df_delete_task(task_record** task) noexcept;
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -20,7 +20,9 @@ namespace velora::qrx::experimental::data_fitting::detail {
   X(dDFNaturalCubicSpline1D) X(dDFHermiteCubicSpline1D) X(dDFBesselCubicSpline1D)           \
   X(dDFHymanCubicSpline1D) X(dDFAkimaCubicSpline1D) X(dDFInterpolate1D) X(dDFSearch1D)      \
   X(sDFPchipCubicSpline1D) X(sDFMakimaCubicSpline1D) X(sDFSteffenCubicSpline1D)             \
-  X(dDFPchipCubicSpline1D) X(dDFMakimaCubicSpline1D) X(dDFSteffenCubicSpline1D)
+  X(dDFPchipCubicSpline1D) X(dDFMakimaCubicSpline1D) X(dDFSteffenCubicSpline1D)             \
+  X(sDFIntegralTable1D) X(sDFIntegrate1D) X(sDFRangeTree1D) X(sDFSolve1D)                   \
+  X(dDFIntegralTable1D) X(dDFIntegrate1D) X(dDFRangeTree1D) X(dDFSolve1D)
 
 enum class kernel_id : std::size_t {
 #define QRX_DF_KERNEL_ID(name) name,
@@ -73,6 +75,10 @@ struct precision_kernels<float> {
   static constexpr kernel_id steffen_cubic = kernel_id::sDFSteffenCubicSpline1D;
   static constexpr kernel_id interpolate = kernel_id::sDFInterpolate1D;
   static constexpr kernel_id search = kernel_id::sDFSearch1D;
+  static constexpr kernel_id integral_table = kernel_id::sDFIntegralTable1D;
+  static constexpr kernel_id integrate = kernel_id::sDFIntegrate1D;
+  static constexpr kernel_id range_tree = kernel_id::sDFRangeTree1D;
+  static constexpr kernel_id solve = kernel_id::sDFSolve1D;
 };
 
 template <>
@@ -92,6 +98,10 @@ struct precision_kernels<double> {
   static constexpr kernel_id steffen_cubic = kernel_id::dDFSteffenCubicSpline1D;
   static constexpr kernel_id interpolate = kernel_id::dDFInterpolate1D;
   static constexpr kernel_id search = kernel_id::dDFSearch1D;
+  static constexpr kernel_id integral_table = kernel_id::dDFIntegralTable1D;
+  static constexpr kernel_id integrate = kernel_id::dDFIntegrate1D;
+  static constexpr kernel_id range_tree = kernel_id::dDFRangeTree1D;
+  static constexpr kernel_id solve = kernel_id::dDFSolve1D;
 };
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

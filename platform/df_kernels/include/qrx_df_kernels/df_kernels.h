@@ -2,7 +2,7 @@
 #define QRX_DF_KERNELS_DF_KERNELS_H
 
 /* The CPU data-fitting kernel library: its task type, status codes, argument
- * values and the 26 kernel functions. Callers that load the library at run
+ * values and the kernel functions. Callers that load the library at run
  * time include this header for the types only and look the functions up by
  * name. Every kernel returns a status (0 on success) and never throws. */
 
@@ -78,6 +78,11 @@ typedef struct qrx_df_threader_block {
  * a uniform one finite with a < b. Nothing is written. */
 #define QRX_DF_STATUS_PARTITION_NOT_FINITE (-1112)
 #define QRX_DF_STATUS_PARTITION_NOT_INCREASING (-1113)
+/* Integration and solving. */
+#define QRX_DF_STATUS_NO_TABLE (-1114)          /* integral table or range tree missing */
+#define QRX_DF_STATUS_BAD_EXTRAPOLATION (-1115) /* mode outside 0..4, or periodic on one side only */
+#define QRX_DF_STATUS_NO_LEVELS (-1116)         /* levels missing */
+#define QRX_DF_STATUS_BAD_MAX_ROOTS (-1117)     /* negative number of roots to store */
 
 /* Attributes of qrx_df_kernel_iEditVal. */
 #define QRX_DF_ATTR_NY 16          /* number of functions (>= 0) */
@@ -235,6 +240,82 @@ QRX_DF_KERNEL_API int32_t qrx_df_kernel_dDFSearch1D(qrx_df_task* task, int64_t m
                                                     const double* sites, int64_t site_hint, int64_t data_hint,
                                                     int64_t* cells, const void* reserved0, const void* reserved1,
                                                     const qrx_df_threader_block* threader);
+
+/* Integration. The integral table of a task holds, for function j and
+ * breakpoint k (0 <= k < nx), the integral of the function from the first
+ * breakpoint to breakpoint k as an unevaluated sum of two numbers:
+ * table[2*(j*nx + k)] + table[2*(j*nx + k) + 1]. It is filled by
+ * DFIntegralTable1D in fixed blocks of cells, so that it does not depend on
+ * the number of threads, and read by DFIntegrate1D, which needs the same
+ * coefficients. The caller allocates QRX_DF_INTEGRAL_TABLE_SIZE(nx, ny)
+ * elements. */
+#define QRX_DF_INTEGRAL_TABLE_SIZE(nx, ny) (2 * (nx) * (ny))
+
+/* Extrapolation modes of DFIntegrate1D, per side. Periodic is given for
+ * both sides or neither. */
+#define QRX_DF_EXTRAPOLATE_EXTEND 0   /* the end cell's polynomial */
+#define QRX_DF_EXTRAPOLATE_CONSTANT 1 /* the end value */
+#define QRX_DF_EXTRAPOLATE_LINEAR 2   /* the end value and slope */
+#define QRX_DF_EXTRAPOLATE_NAN 3      /* NaN beyond that end */
+#define QRX_DF_EXTRAPOLATE_PERIODIC 4 /* whole periods plus the rest */
+
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_sDFIntegralTable1D(qrx_df_task* task, float* table,
+                                                           const qrx_df_threader_block* threader);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_dDFIntegralTable1D(qrx_df_task* task, double* table,
+                                                           const qrx_df_threader_block* threader);
+
+/* results[j*n + i]: the integral of function j from lower[i] to upper[i],
+ * with the extrapolation modes of each side outside the partition; NaN for
+ * a NaN bound. `table` is the task's filled integral table. */
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_sDFIntegrate1D(qrx_df_task* task, const float* table, int64_t n,
+                                                       const float* lower, const float* upper, int64_t left_mode,
+                                                       int64_t right_mode, float* results,
+                                                       const qrx_df_threader_block* threader);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_dDFIntegrate1D(qrx_df_task* task, const double* table, int64_t n,
+                                                       const double* lower, const double* upper, int64_t left_mode,
+                                                       int64_t right_mode, double* results,
+                                                       const qrx_df_threader_block* threader);
+
+/* Solving. The range tree of a task holds, per function, the range of values
+ * of blocks of QRX_DF_RANGE_TREE_BLOCK consecutive cells (the last block may
+ * be partial) as a complete binary tree: with P the smallest power of two
+ * not below the number of blocks, node i in 1..2P-1 (children 2i and 2i+1,
+ * leaves P..2P-1, padding leaves empty) of function j is
+ * [tree[2*(j*2P + i)], tree[2*(j*2P + i) + 1]], widened by the rounding of
+ * the values; an empty range is [+inf, -inf]; node 0 is unused. Filled by
+ * DFRangeTree1D; the caller allocates qrx_df_range_tree_size(nx, ny)
+ * elements. */
+#define QRX_DF_RANGE_TREE_BLOCK 32
+
+static inline int64_t qrx_df_range_tree_leaves(int64_t nx) {
+  const int64_t blocks = nx > 1 ? (nx - 2) / QRX_DF_RANGE_TREE_BLOCK + 1 : 1;
+  int64_t p = 1;
+  while (p < blocks) p *= 2;
+  return p;
+}
+
+static inline int64_t qrx_df_range_tree_size(int64_t nx, int64_t ny) {
+  return 4 * qrx_df_range_tree_leaves(nx) * ny;
+}
+
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_sDFRangeTree1D(qrx_df_task* task, float* tree,
+                                                       const qrx_df_threader_block* threader);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_dDFRangeTree1D(qrx_df_task* task, double* tree,
+                                                       const qrx_df_threader_block* threader);
+
+/* For function j and level y[i], the sites x in [a, b] where the function
+ * equals the level, ascending: counts[j*n + i] of them (also those not
+ * stored), the first max_roots at roots[(j*n + i)*max_roots]. A root on a
+ * breakpoint counts once; a touching point counts; a cell on which the
+ * function equals the level throughout counts once, at its left end. NaN
+ * levels and cells with NaN coefficients have none. `tree` is the task's
+ * filled range tree; roots may be null when max_roots is 0. */
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_sDFSolve1D(qrx_df_task* task, const float* tree, int64_t n, const float* y,
+                                                   int64_t max_roots, float* roots, int64_t* counts,
+                                                   const qrx_df_threader_block* threader);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_dDFSolve1D(qrx_df_task* task, const double* tree, int64_t n,
+                                                   const double* y, int64_t max_roots, double* roots,
+                                                   int64_t* counts, const qrx_df_threader_block* threader);
 
 #ifdef __cplusplus
 }
