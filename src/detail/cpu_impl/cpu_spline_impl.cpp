@@ -361,9 +361,27 @@ template <typename FpType, typename SplineType>
 sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::solve(const FpType* y, std::int64_t n, FpType* roots,
                                                              std::int64_t* counts, std::int64_t max_roots,
                                                              const std::vector<sycl::event>& dependencies) {
-  this->check_solving(this->coeffs_computed, y, n, roots, counts, max_roots);
-  (void)dependencies;
-  throw velora::qrx::computation_error(error_domain, "solve", "not available");
+  std::shared_ptr<task_holder> task = evaluation_task(
+      [&](bool computed) { this->check_solving(computed, y, n, roots, counts, max_roots); });
+  const std::vector<sycl::event> after = this->after_construction(dependencies);
+  if (n == 0) return this->record(submit_host_task(this->queue, after, [] {}));
+
+  const spline_description<FpType>& d = this->recorded;
+  // Supplied coefficients may change in place between calls: each call
+  // solves them through a tree of its own.
+  const bool own_tree = d.coefficients_supplied;
+  const std::int64_t nx = d.nx, ny = d.ny;
+  std::atomic<bool>* created = &task_created;
+  return this->record(submit_host_task(this->queue, after, [=] {
+    task_record* record = task ? task->for_evaluation(*created, "solve") : nullptr;
+    if (record == nullptr) {
+      throw velora::qrx::computation_error(error_domain, "solve", "coefficients were not computed");
+    }
+    std::vector<FpType> call_tree;
+    if (own_tree) call_tree = range_tree_of<FpType>(record, nx, ny);
+    const FpType* tree = own_tree ? call_tree.data() : task->range_tree(record);
+    throw_on_failure(df_solve_1d<FpType>(record, tree, n, y, max_roots, roots, counts), "solve");
+  }));
 }
 
 #define QRX_DF_INSTANTIATE_IMPL(T, S) template class spline_impl<T, S, 1, cpu_backend>;

@@ -1,0 +1,157 @@
+// Solving kernels: the range tree of a task, and the roots of f(x) = y
+// found through it. A level visits only the leaves whose range holds it and
+// runs the cell root finder on their cells, so a monotone function costs one
+// path down the tree.
+
+#include <algorithm>
+#include <cstdint>
+
+#include "qrx_df/cell_locator.hpp"
+#include "qrx_df/cell_roots.hpp"
+#include "qrx_df/evaluable_task.hpp"
+#include "qrx_df/parallel.hpp"
+#include "qrx_df/range_tree.hpp"
+#include "qrx_df_kernels/df_kernels.h"
+#include "qrx_df/task_record.hpp"
+
+namespace qrx_df {
+namespace {
+
+constexpr std::int64_t block_levels = 256;
+
+template <typename T>
+std::int32_t range_tree(qrx_df_task* task, T* tree, const qrx_df_threader_block* threader) {
+  if (const std::int32_t status = check_evaluable<T>(task); status != QRX_DF_STATUS_OK) return status;
+  if (task->ny > 0 && tree == nullptr) return QRX_DF_STATUS_NO_TABLE;
+  if (!product_fits(4, qrx_df_range_tree_leaves(task->nx), task->ny, sizeof(T))) return QRX_DF_STATUS_BAD_NY;
+  cell_locator<T> loc;
+  if (!loc.attach(task)) return QRX_DF_STATUS_BAD_ALLOC;
+  return build_range_tree(loc, reinterpret_cast<T* const*>(task->coeffs), task->ny, task->order, tree, threader);
+}
+
+// The roots of one function at one level: the cells of every leaf whose
+// range holds the level, each skipped unless its values' hull (the
+// Bernstein coefficients of its piece and the next cell's start, widened by
+// their rounding) holds the level.
+template <typename T>
+struct function_roots {
+  const cell_locator<T>* loc;
+  const T* c;
+  const T* tree;
+  std::int64_t order;
+  std::int64_t nc;
+  std::int64_t leaves;
+
+  bool may_hold(const T* p, T h, const T* next, T y) const {
+    const T a1 = p[1] * h;
+    T lo = p[0], hi = p[0], size = std::fabs(p[0]) + std::fabs(a1);
+    auto hull = [&](T v) {
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    };
+    if (order == 2) {
+      hull(p[0] + a1);
+    } else {
+      const T a2 = p[2] * h * h;
+      const T a3 = p[3] * h * h * h;
+      size += std::fabs(a2) + std::fabs(a3);
+      hull(p[0] + a1 / T(3));
+      hull(p[0] + (a1 * T(2) + a2) / T(3));
+      hull(p[0] + a1 + a2 + a3);
+    }
+    if (next != nullptr) hull(next[0]);
+    const T w = T(4) * root_rounding<T> * (size + std::fabs(y));
+    return y >= lo - w && y <= hi + w;  // false for NaN
+  }
+
+  template <typename Add>
+  void find(T y, Add&& add) const {
+    leaves_holding(tree, leaves, y, [&](std::int64_t leaf) {
+      const std::int64_t k1 = std::min(nc, (leaf + 1) * QRX_DF_RANGE_TREE_BLOCK);
+      for (std::int64_t k = leaf * QRX_DF_RANGE_TREE_BLOCK; k < k1; ++k) {
+        const T* p = c + k * order;
+        const bool last = k + 1 == nc;
+        const T* next = last ? nullptr : p + order;
+        const T h = loc->width(k);
+        if (!may_hold(p, h, next, y)) continue;
+        T right;
+        if (next != nullptr && next[0] == next[0]) {
+          right = next[0] - y;
+        } else {
+          right = level_piece<T>{p, order, p[0] - y}.value(h);
+        }
+        const bool after_flat = k > 0 && is_flat(p - order, order) && p[-order] == y;
+        const T origin = loc->origin(k);
+        cell_roots(p, order, h, right, last, after_flat, y, [&](T t) { add(origin + t); });
+      }
+    });
+  }
+};
+
+template <typename T>
+std::int32_t solve(qrx_df_task* task, const T* tree, std::int64_t n, const T* y, std::int64_t max_roots, T* roots,
+                   std::int64_t* counts, const qrx_df_threader_block* threader) {
+  if (const std::int32_t status = check_evaluable<T>(task); status != QRX_DF_STATUS_OK) return status;
+  if (n < 0) return QRX_DF_STATUS_BAD_NSITES;
+  if (max_roots < 0) return QRX_DF_STATUS_BAD_MAX_ROOTS;
+  const std::int64_t ny = task->ny;
+  if (!product_fits(ny, n, max_roots > 0 ? max_roots : 1, sizeof(T))) return QRX_DF_STATUS_BAD_NY;
+  if (n == 0 || ny == 0) return QRX_DF_STATUS_OK;
+  if (y == nullptr) return QRX_DF_STATUS_NO_LEVELS;
+  if (counts == nullptr || (max_roots > 0 && roots == nullptr)) return QRX_DF_STATUS_NO_RESULTS;
+  if (tree == nullptr) return QRX_DF_STATUS_NO_TABLE;
+  cell_locator<T> loc;
+  if (!loc.attach(task)) return QRX_DF_STATUS_BAD_ALLOC;
+
+  const std::int64_t leaves = qrx_df_range_tree_leaves(task->nx);
+  T* const* coeffs = reinterpret_cast<T* const*>(task->coeffs);
+  const std::int64_t blocks = (n + block_levels - 1) / block_levels;
+  auto job = [&](std::int64_t begin, std::int64_t end) {
+    for (std::int64_t u = begin; u < end; ++u) {
+      const std::int64_t j = u / blocks;
+      const std::int64_t i0 = (u % blocks) * block_levels;
+      const std::int64_t i1 = std::min(n, i0 + block_levels);
+      const function_roots<T> f{&loc, coeffs[j], tree + 2 * j * 2 * leaves, task->order, task->nx - 1, leaves};
+      for (std::int64_t i = i0; i < i1; ++i) {
+        T* out = roots != nullptr ? roots + (j * n + i) * max_roots : nullptr;
+        std::int64_t count = 0;
+        if (y[i] == y[i]) {
+          f.find(y[i], [&](T x) {
+            if (count < max_roots) out[count] = x;
+            ++count;
+          });
+        }
+        counts[j * n + i] = count;
+      }
+    }
+  };
+  // A level costs about as much as a few dozen evaluations.
+  return run_units(threader, ny * blocks, ny * n * 32, job);
+}
+
+}  // namespace
+}  // namespace qrx_df
+
+extern "C" {
+
+std::int32_t qrx_df_kernel_sDFRangeTree1D(qrx_df_task* task, float* tree, const qrx_df_threader_block* threader) {
+  return qrx_df::range_tree(task, tree, threader);
+}
+
+std::int32_t qrx_df_kernel_dDFRangeTree1D(qrx_df_task* task, double* tree, const qrx_df_threader_block* threader) {
+  return qrx_df::range_tree(task, tree, threader);
+}
+
+std::int32_t qrx_df_kernel_sDFSolve1D(qrx_df_task* task, const float* tree, std::int64_t n, const float* y,
+                                      std::int64_t max_roots, float* roots, std::int64_t* counts,
+                                      const qrx_df_threader_block* threader) {
+  return qrx_df::solve(task, tree, n, y, max_roots, roots, counts, threader);
+}
+
+std::int32_t qrx_df_kernel_dDFSolve1D(qrx_df_task* task, const double* tree, std::int64_t n, const double* y,
+                                      std::int64_t max_roots, double* roots, std::int64_t* counts,
+                                      const qrx_df_threader_block* threader) {
+  return qrx_df::solve(task, tree, n, y, max_roots, roots, counts, threader);
+}
+
+}  // extern "C"
