@@ -4,6 +4,7 @@
 // path down the tree.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "qrx_df/cell_locator.hpp"
@@ -42,24 +43,58 @@ struct function_roots {
   std::int64_t nc;
   std::int64_t leaves;
 
-  bool may_hold(const T* p, T h, const T* next, T y) const {
-    const T a1 = p[1] * h;
-    T lo = p[0], hi = p[0], size = std::fabs(p[0]) + std::fabs(a1);
-    auto hull = [&](T v) {
-      lo = std::min(lo, v);
-      hi = std::max(hi, v);
-    };
-    if (order == 2) {
-      hull(p[0] + a1);
-    } else {
-      const T a2 = p[2] * h * h;
-      const T a3 = p[3] * h * h * h;
-      size += std::fabs(a2) + std::fabs(a3);
-      hull(p[0] + a1 / T(3));
-      hull(p[0] + (a1 * T(2) + a2) / T(3));
-      hull(p[0] + a1 + a2 + a3);
+  // Bit i set: cell k0 + i (of n <= 32) may hold the level. A first pass
+  // without branches (it vectorises) keeps the cells whose values can reach
+  // the level at all, |y - c0| <= |c1| h + |c2| h^2 + |c3| h^3 widened by
+  // the rounding; the few it keeps are then held to the hull of their values
+  // (the Bernstein coefficients of the piece and the next cell's start).
+  // NaN holds nothing.
+  template <int Order>
+  std::uint32_t candidates(std::int64_t k0, std::int64_t n, T y) const {
+    T h[QRX_DF_RANGE_TREE_BLOCK];
+    for (std::int64_t i = 0; i < n; ++i) h[i] = loc->width(k0 + i);
+    const T* p = c + k0 * Order;
+    const T ay = std::fabs(y);
+    const T widen = T(1) + T(4) * root_rounding<T>;
+    bool reach[QRX_DF_RANGE_TREE_BLOCK];
+    for (std::int64_t i = 0; i < n; ++i) {
+      const T* q = p + i * Order;
+      T span = std::fabs(q[1] * h[i]);
+      if constexpr (Order == 4) span += std::fabs(q[2] * h[i] * h[i]) + std::fabs(q[3] * h[i] * h[i] * h[i]);
+      const T gap = std::fabs(y - q[0]);
+      reach[i] = gap <= (span + T(4) * root_rounding<T> * (std::fabs(q[0]) + ay)) * widen;
     }
-    if (next != nullptr) hull(next[0]);
+    std::uint32_t bits = 0;
+    for (std::int64_t i = 0; i < n; ++i) {
+      if (!reach[i]) continue;
+      const std::int64_t k = k0 + i;
+      bits |= static_cast<std::uint32_t>(hull_holds<Order>(p + i * Order, h[i], k + 1 < nc ? p + (i + 1) * Order : nullptr, y))
+              << i;
+    }
+    return bits;
+  }
+
+  template <int Order>
+  bool hull_holds(const T* q, T h, const T* next, T y) const {
+    const T a0 = q[0], a1 = q[1] * h;
+    T lo = a0, hi = a0, size = std::fabs(a0) + std::fabs(a1);
+    T end = a0 + a1;
+    if constexpr (Order == 4) {
+      const T a2 = q[2] * h * h;
+      const T a3 = q[3] * h * h * h;
+      size += std::fabs(a2) + std::fabs(a3);
+      const T b1 = a0 + a1 / T(3);
+      const T b2 = a0 + (a1 * T(2) + a2) / T(3);
+      end = end + a2 + a3;
+      lo = std::min(std::min(lo, b1), b2);
+      hi = std::max(std::max(hi, b1), b2);
+    }
+    lo = std::min(lo, end);
+    hi = std::max(hi, end);
+    if (next != nullptr && next[0] == next[0]) {
+      lo = std::min(lo, next[0]);
+      hi = std::max(hi, next[0]);
+    }
     const T w = T(4) * root_rounding<T> * (size + std::fabs(y));
     return y >= lo - w && y <= hi + w;  // false for NaN
   }
@@ -67,13 +102,16 @@ struct function_roots {
   template <typename Add>
   void find(T y, Add&& add) const {
     leaves_holding(tree, leaves, y, [&](std::int64_t leaf) {
-      const std::int64_t k1 = std::min(nc, (leaf + 1) * QRX_DF_RANGE_TREE_BLOCK);
-      for (std::int64_t k = leaf * QRX_DF_RANGE_TREE_BLOCK; k < k1; ++k) {
+      const std::int64_t k0 = leaf * QRX_DF_RANGE_TREE_BLOCK;
+      const std::int64_t n = std::min(nc - k0, std::int64_t{QRX_DF_RANGE_TREE_BLOCK});
+      std::uint32_t bits = order == 2 ? candidates<2>(k0, n, y) : candidates<4>(k0, n, y);
+      while (bits != 0) {
+        const std::int64_t k = k0 + __builtin_ctz(bits);
+        bits &= bits - 1;
         const T* p = c + k * order;
         const bool last = k + 1 == nc;
         const T* next = last ? nullptr : p + order;
         const T h = loc->width(k);
-        if (!may_hold(p, h, next, y)) continue;
         T right;
         if (next != nullptr && next[0] == next[0]) {
           right = next[0] - y;
