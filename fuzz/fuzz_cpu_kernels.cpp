@@ -1,7 +1,7 @@
 // The CPU kernel library, loaded and driven through the front-end, with
 // arbitrary arguments: each input is a short program of task creation,
 // attribute and spline-parameter edits, constructions, interpolations,
-// searches and deletions, in either precision (also the one the task was not
+// searches, integrations, solutions and deletions, in either precision (also the one the task was not
 // made for), with arbitrary hints, orders, types, boundary and internal
 // condition kinds, counts and data (NaN and infinities included).
 //
@@ -49,7 +49,8 @@ constexpr std::int32_t known_statuses[] = {
     QRX_DF_STATUS_NO_PARTITION, QRX_DF_STATUS_BAD_NY,           QRX_DF_STATUS_BAD_BC_TYPE,
     QRX_DF_STATUS_NO_BC_VALUES, QRX_DF_STATUS_BAD_COEFF_HINT,   QRX_DF_STATUS_BAD_ATTRIBUTE,
     QRX_DF_STATUS_BAD_RESULT_HINT, QRX_DF_STATUS_BAD_ARGUMENT, QRX_DF_STATUS_PARTITION_NOT_FINITE,
-    QRX_DF_STATUS_PARTITION_NOT_INCREASING};
+    QRX_DF_STATUS_PARTITION_NOT_INCREASING, QRX_DF_STATUS_NO_TABLE, QRX_DF_STATUS_BAD_EXTRAPOLATION,
+    QRX_DF_STATUS_NO_LEVELS,    QRX_DF_STATUS_BAD_MAX_ROOTS};
 
 std::int32_t checked(std::int32_t status, const char* operation) {
   for (std::int32_t known : known_statuses) {
@@ -265,8 +266,49 @@ void interpolate(fuzz_input& in, arrays& keep, task_state& st) {
   }
 }
 
+// Integration or solving: the table or tree is filled first (exactly as
+// large as the task claims, or null), then n intervals or levels. Counts
+// must be non-negative.
+template <typename T>
+void calculus(fuzz_input& in, arrays& keep, task_state& st) {
+  if (st.task == nullptr || !st.arrays_suffice()) return;
+  const std::int64_t ny = st.ny();
+  const bool solving = in.flag();
+  const std::int64_t table_size =
+      solving ? product(qrx_df_range_tree_size(st.nx, 1), ny) : product(QRX_DF_INTEGRAL_TABLE_SIZE(st.nx, 1), ny);
+  T* table = keep.make<T>(in, table_size, [](std::int64_t) { return T(0); });
+  const std::int32_t built = checked(solving ? dd::df_range_tree_1d<T>(st.task, table)
+                                             : dd::df_integral_table_1d<T>(st.task, table),
+                                     "calculus table");
+  check_precision<T>(st, built, "calculus table");
+  if (built != 0 && in.flag()) return;  // else go on with whatever the table holds
+  const std::int64_t n = in.pick(8) == 0 ? in.count(0, 1100) : in.in_range(0, 40);
+  T* a = keep.make<T>(in, n, [&](std::int64_t) { return in.value<T>(); });
+  if (!solving) {
+    T* b = keep.make<T>(in, n, [&](std::int64_t) { return in.value<T>(); });
+    T* results = keep.make<T>(in, product(ny, n), [](std::int64_t) { return T(0); });
+    const std::int64_t left = in.in_range(-1, 5), right = in.in_range(-1, 5);
+    check_precision<T>(st, checked(dd::df_integrate_1d<T>(st.task, table, n, a, b, left, right, results), "integrate"),
+                       "integrate");
+    return;
+  }
+  const std::int64_t max_roots = in.in_range(-1, 4);
+  T* roots = keep.make<T>(in, product(ny, n, max_roots > 0 ? max_roots : 0), [](std::int64_t) { return T(0); });
+  std::int64_t* counts = keep.make<std::int64_t>(in, product(ny, n), [](std::int64_t) { return std::int64_t{-1}; });
+  const std::int32_t status = checked(dd::df_solve_1d<T>(st.task, table, n, a, max_roots, roots, counts), "solve");
+  check_precision<T>(st, status, "solve");
+  if (status != 0 || counts == nullptr || built != 0) return;
+  for (std::int64_t s = 0; s < ny * n; ++s) {
+    if (counts[s] < 0) fail("solve wrote the count %lld", (long long)counts[s]);
+  }
+}
+
 template <typename T>
 void step(fuzz_input& in, arrays& keep, task_state& st) {
+  if (in.pick(8) == 0) {
+    calculus<T>(in, keep, st);
+    return;
+  }
   switch (in.pick(8)) {
     case 0: new_task<T>(in, keep, st); break;
     case 1: edit_val(in, st); break;
