@@ -3,7 +3,7 @@
 // the bundled runtime (and refused on the accelerator), then setters
 // (extrapolation modes and partitions out of order included),
 // construct, interpolate through all four overloads (also on the other
-// device's queue), size queries and destruction, with every hint, size and
+// device's queue), integrate, solve, size queries and destruction, with every hint, size and
 // flag value including invalid ones.
 //
 // The harness uses the API as a correct caller would, except where an
@@ -21,6 +21,8 @@
 //   get_required_coeffs_size returns (nx - 1)*ny*m when it returns;
 // - interpolate leaves the result slots of orders not asked for, or beyond
 //   the spline's, untouched;
+// - solve stores at most min(count, max_roots) roots per function and
+//   level and leaves the other slots untouched;
 // - coefficients the caller supplies are never written, even with function
 //   values recorded and construct called again after new conditions or
 //   values changed in place.
@@ -151,8 +153,8 @@ class typed_slot final : public spline_slot {
       case 5: construct(); break;
       case 6:
       case 7:
-      case 8:
-      case 9: interpolate(in); break;
+      case 8: interpolate(in); break;
+      case 9: in.flag() ? integrate(in) : solve(in); break;
       case 10: change_values(in); break;
       case 11: set_internal_conditions(in); break;
       case 12: set_boundary_conditions(in); break;
@@ -331,6 +333,51 @@ class typed_slot final : public spline_slot {
     if (results != nullptr && count > 0) {
       const std::int64_t ny = ny_;
       checks_.push_back([=] { check_untouched(results, count, ny, nsites, k, ih, mask); });
+    }
+  }
+
+  // Intervals with any bounds (outside, reversed, NaN, infinite), after the
+  // latest construct or every earlier operation.
+  void integrate(fuzz_input& in) {
+    const std::int64_t n = in.pick(8) == 0 ? in.count(-1, 64) : in.in_range(0, 40);
+    T* lower = arrays_.make<T>(in, queue_, n);
+    T* upper = arrays_.make<T>(in, queue_, n);
+    for (std::int64_t i = 0; lower != nullptr && i < n; ++i) lower[i] = in.value<T>();
+    for (std::int64_t i = 0; upper != nullptr && i < n; ++i) upper[i] = in.value<T>();
+    T* results = arrays_.make<T>(in, queue_, product(ny_, n));
+    const std::vector<sycl::event> after = in.flag() ? events_ : latest_construct_;
+    events_.push_back(df::integrate(*spline_, lower, upper, n, results, after));
+  }
+
+  // Any levels and max_roots; a solve stores at most min(count, max_roots)
+  // roots per (function, level) and leaves the other slots.
+  void solve(fuzz_input& in) {
+    const std::int64_t n = in.pick(8) == 0 ? in.count(-1, 64) : in.in_range(0, 40);
+    const std::int64_t max_roots = in.pick(8) == 0 ? in.count(-1, 8) : in.in_range(0, 4);
+    T* levels = arrays_.make<T>(in, queue_, n);
+    for (std::int64_t i = 0; levels != nullptr && i < n; ++i) levels[i] = in.value<T>();
+    const std::int64_t slots = product(ny_, n);
+    const std::int64_t count = product(slots, std::max<std::int64_t>(max_roots, 0));
+    T* roots = arrays_.make<T>(in, queue_, count);
+    auto* counts = arrays_.make<std::int64_t>(in, queue_, slots);
+    for (std::int64_t i = 0; roots != nullptr && i < count; ++i) roots[i] = sentinel<T>();
+    for (std::int64_t i = 0; counts != nullptr && i < slots; ++i) counts[i] = -1;
+    const std::vector<sycl::event> after = in.flag() ? events_ : latest_construct_;
+    events_.push_back(df::solve(*spline_, levels, n, roots, counts, max_roots, after));
+    if (roots != nullptr && counts != nullptr && count > 0) {
+      checks_.push_back([=] { check_roots(roots, counts, slots, max_roots); });
+    }
+  }
+
+  static void check_roots(const T* roots, const std::int64_t* counts, std::int64_t slots, std::int64_t max_roots) {
+    const T mark = sentinel<T>();
+    for (std::int64_t j = 0; j < slots; ++j) {
+      const std::int64_t stored = std::min(std::max<std::int64_t>(counts[j], 0), max_roots);
+      const T* r = roots + j * max_roots;
+      for (std::int64_t i = 0; i < max_roots; ++i) {
+        const bool untouched = std::memcmp(&r[i], &mark, sizeof(T)) == 0;
+        if (i >= stored && !untouched) fail("solve wrote root slot %lld beyond its count", (long long)i);
+      }
     }
   }
 
