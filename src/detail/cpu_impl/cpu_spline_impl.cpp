@@ -290,8 +290,7 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
       throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not computed");
     }
     derivative_indicators<std::int64_t> ders(der_mask);
-    const bool replaces = outside_pass<FpType>::needed(outside.modes, ders.flags, ders.count, outside.m) &&
-                          !outside.all_inside(sites, nsites, sh);
+    const bool replaces = outside_pass<FpType>::needed(outside.modes) && !outside.all_inside(sites, nsites, sh);
     std::vector<FpType> moved;
     if (replaces && outside.modes.periodic()) moved = outside.periodic_sites(sites, nsites, sh);
     FpType* evaluated = moved.empty() ? sites : moved.data();

@@ -29,12 +29,9 @@ struct outside_pass {
   T end() const { return uniform_partition ? partition[1] : partition[nx - 1]; }
 
   // Whether anything may be left to write after the kernels (when some site
-  // is outside or NaN): a mode other than extend, or the one order whose
-  // formula does not involve the site (order m - 1, a constant on each
-  // cell), which the kernels leave finite at NaN sites.
-  static bool needed(outside_modes modes, const std::int64_t* flags, std::int64_t count, std::int64_t m) {
-    return modes.replace_extension() || (count >= m && flags[m - 1] != 0);
-  }
+  // is outside or NaN): a mode other than extend. The kernels themselves
+  // give NaN in every order at a NaN site.
+  static bool needed(outside_modes modes) { return modes.replace_extension(); }
 
   // Site s of a call: listed, or step*s + first for uniform sites (as the
   // kernels place them).

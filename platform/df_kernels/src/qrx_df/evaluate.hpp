@@ -12,6 +12,8 @@ namespace qrx_df {
 //          order 2: (t*c3)*6 + c2*2
 //          order 3: c3*6
 //   linear order 0: t*c1 + c0,  order 1: c1
+// The last order does not involve t; at a NaN site (t NaN) it is NaN too, so
+// that a NaN site gives NaN in every order.
 // Cells are indices of type Index (32 bits whenever the partition allows).
 // Order d of the i-th site of a block goes to out[i*site_stride + d*der_stride]
 // when bit d of the mask is set; other slots are not touched.
@@ -25,7 +27,7 @@ inline void piece_orders(const T* c, T t, T* o, std::int64_t der, unsigned m) {
   static_assert(Order == 2 || Order == 4, "linear and cubic pieces only");
   if constexpr (Order == 2) {
     if ((m & 1U) != 0) o[0] = t * c[1] + c[0];
-    if ((m & 2U) != 0) o[der] = c[1];
+    if ((m & 2U) != 0) o[der] = t == t ? c[1] : t;
   } else {
     const T c0 = c[0];
     const T c1 = c[1];
@@ -34,7 +36,7 @@ inline void piece_orders(const T* c, T t, T* o, std::int64_t der, unsigned m) {
     if ((m & 1U) != 0) o[0] = ((c3 * t + c2) * t + c1) * t + c0;
     if ((m & 2U) != 0) o[der] = ((c3 * t) * T(3) + T(2) * c2) * t + c1;
     if ((m & 4U) != 0) o[2 * der] = (t * c3) * T(6) + c2 * T(2);
-    if ((m & 8U) != 0) o[3 * der] = c3 * T(6);
+    if ((m & 8U) != 0) o[3 * der] = t == t ? c3 * T(6) : t;
   }
 }
 

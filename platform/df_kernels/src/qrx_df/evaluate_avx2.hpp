@@ -60,7 +60,8 @@ QRX_DF_AVX2_FUNCTION void evaluate_cubic_avx2(const double* coef, const std::int
       const __m256d v1 = _mm256_add_pd(
           _mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c3t, three), _mm256_mul_pd(two, c2)), ti), c1);
       const __m256d v2 = _mm256_add_pd(_mm256_mul_pd(c3t, six), _mm256_mul_pd(c2, two));
-      const __m256d v3 = _mm256_mul_pd(c3, six);
+      // NaN at a NaN site, as the plain loop gives.
+      const __m256d v3 = _mm256_blendv_pd(_mm256_mul_pd(c3, six), ti, _mm256_cmp_pd(ti, ti, _CMP_UNORD_Q));
       __m256d s0;
       __m256d s1;
       __m256d s2;

@@ -46,6 +46,10 @@ struct avx512_lanes<double> {
   QRX_DF_AVX512_FUNCTION static vec splat(double v) { return _mm512_set1_pd(v); }
   QRX_DF_AVX512_FUNCTION static vec add(vec a, vec b) { return _mm512_add_pd(a, b); }
   QRX_DF_AVX512_FUNCTION static vec mul(vec a, vec b) { return _mm512_mul_pd(a, b); }
+  // t where t is NaN, else v.
+  QRX_DF_AVX512_FUNCTION static vec nan_at(vec v, vec t) {
+    return _mm512_mask_mov_pd(v, _mm512_cmp_pd_mask(t, t, _CMP_UNORD_Q), t);
+  }
   using index_elem = std::int64_t;
   QRX_DF_AVX512_FUNCTION static vec permute2(vec a, __m512i index, vec b) {
     return _mm512_permutex2var_pd(a, index, b);
@@ -151,6 +155,9 @@ struct avx512_lanes<float> {
   QRX_DF_AVX512_FUNCTION static vec splat(float v) { return _mm512_set1_ps(v); }
   QRX_DF_AVX512_FUNCTION static vec add(vec a, vec b) { return _mm512_add_ps(a, b); }
   QRX_DF_AVX512_FUNCTION static vec mul(vec a, vec b) { return _mm512_mul_ps(a, b); }
+  QRX_DF_AVX512_FUNCTION static vec nan_at(vec v, vec t) {
+    return _mm512_mask_mov_ps(v, _mm512_cmp_ps_mask(t, t, _CMP_UNORD_Q), t);
+  }
   using index_elem = std::int32_t;
   QRX_DF_AVX512_FUNCTION static vec permute2(vec a, __m512i index, vec b) {
     return _mm512_permutex2var_ps(a, index, b);
@@ -314,7 +321,7 @@ QRX_DF_AVX512_FUNCTION void vector_orders(const typename avx512_lanes<T>::vec* c
   using lanes = avx512_lanes<T>;
   if constexpr (Order == 2) {
     v[0] = lanes::add(lanes::mul(ti, c[1]), c[0]);  // t*c1 + c0
-    v[1] = c[1];
+    v[1] = lanes::nan_at(c[1], ti);  // NaN at a NaN site, as the plain loop gives
   } else {
     const auto c3t = lanes::mul(c[3], ti);
     // ((c3*t + c2)*t + c1)*t + c0
@@ -325,7 +332,7 @@ QRX_DF_AVX512_FUNCTION void vector_orders(const typename avx512_lanes<T>::vec* c
       const auto six = lanes::splat(T(6));
       v[1] = lanes::add(lanes::mul(lanes::add(lanes::mul(c3t, lanes::splat(T(3))), lanes::mul(two, c[2])), ti), c[1]);
       v[2] = lanes::add(lanes::mul(c3t, six), lanes::mul(c[2], two));
-      v[3] = lanes::mul(c[3], six);
+      v[3] = lanes::nan_at(lanes::mul(c[3], six), ti);
     }
   }
 }
