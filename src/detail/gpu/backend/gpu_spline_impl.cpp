@@ -9,6 +9,7 @@
 #include "data_fitting/exceptions.hpp"
 #include "detail/gpu/calculus/calculus_args.hpp"
 #include "detail/gpu/calculus/dispatch_integrate.hpp"
+#include "detail/gpu/calculus/dispatch_solve.hpp"
 #include "detail/gpu/construct/dispatch_construct.hpp"
 #include "detail/gpu/launch_range.hpp"
 #include "detail/gpu/construct/partition_check.hpp"
@@ -235,11 +236,31 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::integrate(const FpT
 
 template <typename FpType, typename SplineType>
 sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::solve(const FpType* y, std::int64_t n, FpType* roots,
-                                                             std::int64_t* counts, std::int64_t max_roots,
-                                                             const std::vector<sycl::event>& dependencies) {
-  this->check_solving(this->coeffs_computed, y, n, roots, counts, max_roots);
-  (void)dependencies;
-  throw velora::qrx::computation_error(error_domain, "solve", "not available");
+                                                                   std::int64_t* counts, std::int64_t max_roots,
+                                                                   const std::vector<sycl::event>& dependencies) {
+  // Held while the tree is looked up or built, as in integrate.
+  std::unique_lock<std::mutex> order(this->construct_order);
+  const auto [flags, computed] = evaluation_state();
+  this->check_solving(computed, y, n, roots, counts, max_roots);
+  const spline_description<FpType>& d = this->recorded;
+  checked_launch_range(d.ny, n);
+  std::vector<sycl::event> after = this->after_latest_construction(dependencies);
+  if (n == 0) {
+    order.unlock();
+    return this->record(this->queue.submit([&](sycl::handler& cgh) { cgh.depends_on(after); }));
+  }
+  const calculus_spline<FpType> s{d.nx,        d.ny, d.partition, d.coefficients, spline_kind<SplineType>::coeffs_per_cell,
+                                  flags.get(), d.outside};
+  const std::shared_ptr<FpType> tree = table_for_call(
+      &calculus_tables::ranges, range_tree_elements(d.nx, d.ny), "solve", after,
+      [&](FpType* memory, const std::vector<sycl::event>& deps) {
+        return dispatch_range_tree(this->queue, s, d.partition_layout, memory, deps);
+      });
+  order.unlock();
+  sycl::event event =
+      dispatch_solve(this->queue, s, d.partition_layout, tree.get(), y, n, roots, counts, max_roots, after);
+  kept_.keep(tree, event);
+  return this->record(report_refusal(this->queue, flags, event, "solve"));
 }
 
 #define QRX_DF_INSTANTIATE_IMPL(T, S) template class spline_impl<T, S, 1, gpu_backend>;
