@@ -49,6 +49,19 @@ FpType bracketed_root(const cell_polynomial<FpType>& c, FpType c0y, FpType ta, F
   return t;
 }
 
+// Whether the cell cannot give a root, decided without its critical points:
+// g(0) and the right end's value have the same sign and |g(0)| exceeds, with
+// a margin of a few roundings, how far p can move from c0 across the cell,
+// so that cell_roots would find every piece end of that sign and no
+// touching point.
+template <typename FpType>
+bool cannot_reach_level(const cell_polynomial<FpType>& c, FpType h, FpType c0y, FpType end_gap) {
+  const FpType reach = sycl::fabs(c.c1) * h + (sycl::fabs(c.c2) + sycl::fabs(c.c3) * h) * (h * h);
+  const FpType margin = FpType(16) * std::numeric_limits<FpType>::epsilon() * (sycl::fabs(c0y) + reach);
+  const bool same_side = (c0y > FpType(0) && end_gap > FpType(0)) || (c0y < FpType(0) && end_gap < FpType(0));
+  return same_side && sycl::fabs(c0y) > reach + margin;
+}
+
 // The roots of p(t) = y on one cell [0, h], ascending, each handed to
 // report(t). `end_gap` is g at the right end as sign decisions take it (the
 // next cell's c0 - y, or p(h) - y on the last cell, which alone reports a

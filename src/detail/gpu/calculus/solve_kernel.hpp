@@ -65,11 +65,14 @@ void solve_at(const solve_args<FpType>& a, std::int64_t w) {
         bool after_flat = first > 0 && equals_level(read_cell(s, coeffs, j, first - 1), y);
         for (std::int64_t k = first; k < last; ++k) {
           const cell_view<PH, FpType> cell(s, coeffs, j, k);
-          const FpType origin = cell.origin;
-          cell_roots(cell.poly, cell.h, y, cell.end_value - y, k + 1 == cells, after_flat, [&](FpType t) {
-            if (count < max_roots) roots[count] = origin + t;
-            ++count;
-          });
+          const FpType end_gap = cell.end_value - y;
+          if (!cannot_reach_level(cell.poly, cell.h, cell.poly.c0 - y, end_gap)) {
+            const FpType origin = cell.origin;
+            cell_roots(cell.poly, cell.h, y, end_gap, k + 1 == cells, after_flat, [&](FpType t) {
+              if (count < max_roots) roots[count] = origin + t;
+              ++count;
+            });
+          }
           after_flat = equals_level(cell.poly, y);
         }
       }
