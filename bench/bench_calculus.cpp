@@ -159,7 +159,11 @@ void sizes(benchmark::internal::Benchmark* b) {
       ->UseRealTime();
 }
 void one_size(benchmark::internal::Benchmark* b) {
-  b->ArgNames({"gpu", "ny", "nx"})->Args({1, 1, 1000000})->Args({0, 1, 1000000})->Unit(benchmark::kMillisecond)->UseRealTime();
+  b->ArgNames({"gpu", "ny", "nx"})
+      ->Args({1, 1, 1000000})
+      ->Args({0, 1, 1000000})
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime();
 }
 
 // Rows of one spline shape follow each other, so that each set of arrays

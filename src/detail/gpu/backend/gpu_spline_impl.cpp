@@ -221,15 +221,16 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::integrate(const FpT
     order.unlock();
     return this->record(this->queue.submit([&](sycl::handler& cgh) { cgh.depends_on(after); }));
   }
-  const calculus_spline<FpType> s{d.nx,         d.ny, d.partition, d.coefficients, spline_kind<SplineType>::coeffs_per_cell,
-                                  flags.get(), d.outside};
+  const calculus_spline<FpType> s{d.nx,        d.ny,        d.partition, d.coefficients,
+                                  spline_kind<SplineType>::coeffs_per_cell, flags.get(), d.outside};
   const std::shared_ptr<FpType> table = table_for_call(
       &calculus_tables::integral, integral_table_elements(d.nx, d.ny), "integrate", after,
       [&](FpType* memory, const std::vector<sycl::event>& deps) {
         return dispatch_integral_table(this->queue, s, d.partition_layout, memory, deps);
       });
   order.unlock();
-  sycl::event event = dispatch_integrate(this->queue, s, d.partition_layout, table.get(), lower, upper, n, results, after);
+  sycl::event event =
+      dispatch_integrate(this->queue, s, d.partition_layout, table.get(), lower, upper, n, results, after);
   kept_.keep(table, event);
   return this->record(report_refusal(this->queue, flags, event, "integrate"));
 }
@@ -249,8 +250,8 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::solve(const FpType*
     order.unlock();
     return this->record(this->queue.submit([&](sycl::handler& cgh) { cgh.depends_on(after); }));
   }
-  const calculus_spline<FpType> s{d.nx,        d.ny, d.partition, d.coefficients, spline_kind<SplineType>::coeffs_per_cell,
-                                  flags.get(), d.outside};
+  const calculus_spline<FpType> s{d.nx,        d.ny,        d.partition, d.coefficients,
+                                  spline_kind<SplineType>::coeffs_per_cell, flags.get(), d.outside};
   const std::shared_ptr<FpType> tree = table_for_call(
       &calculus_tables::ranges, range_tree_elements(d.nx, d.ny), "solve", after,
       [&](FpType* memory, const std::vector<sycl::event>& deps) {

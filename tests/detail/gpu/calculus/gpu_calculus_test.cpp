@@ -151,7 +151,9 @@ TEST(GpuCalculus, LongPartitionsAgreeWithTheLinearPieces) {
     s.sp->set_partitions(x.get(), nx, ph);
     s.sp->construct();
     // Cell k of the spline as the library measures it.
-    auto origin = [&](std::int64_t k) { return ph == df::partition_hint::uniform ? (b - a) / double(nx - 1) * double(k) + a : xs[std::size_t(k)]; };
+    auto origin = [&](std::int64_t k) {
+      return ph == df::partition_hint::uniform ? (b - a) / double(nx - 1) * double(k) + a : xs[std::size_t(k)];
+    };
     auto end = [&](std::int64_t k) { return k + 1 == nx - 1 ? b : origin(k + 1); };
     std::vector<double> upper;
     for (std::int64_t k = 1; k < nx; k += 997) upper.push_back(end(k - 1));
