@@ -1,14 +1,16 @@
 // The GPU back-end's integrate and solve over a spline's life: the tables
 // built by the first call follow every new construction and partition,
 // supplied coefficients changed in place are read afresh by every call,
-// calls behind a refused construction write nothing and say so once, and
-// long partitions (tables over many blocks, deep range trees) agree with
-// references computed here from linear pieces.
+// calls behind a refused construction write nothing and say so once, first
+// calls from several threads share one build, and long partitions (tables
+// over many blocks, deep range trees) agree with references computed here
+// from linear pieces.
 
 #include <algorithm>
 #include <cmath>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "data_fitting/integrate.hpp"
@@ -66,6 +68,34 @@ TEST(GpuCalculus, TablesFollowEveryConstructionAndPartition) {
   s.sp->construct();
   EXPECT_EQ(integral(q, *s.sp, 0.0, 6.0), 18.0);
   EXPECT_EQ(roots_of(q, *s.sp, 1.5), std::vector<double>{1.5});
+}
+
+// Threads making the first calls after a construction at once share one
+// table build and all get the same results.
+TEST(GpuCalculus, FirstCallsFromSeveralThreadsAgree) {
+  sycl::queue q = queue_for(backend::gpu);
+  std::vector<double> xs(3001), vs(3001);
+  for (std::size_t i = 0; i < xs.size(); ++i) {
+    xs[i] = double(i);
+    vs[i] = std::cos(0.01 * double(i));
+  }
+  line_spline<double> s(q, xs, vs);
+  s.sp->construct();
+  const int threads = 4;
+  std::vector<double> integrals(threads), first_roots(threads);
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) {
+    pool.emplace_back([&, t] {
+      integrals[std::size_t(t)] = integral(q, *s.sp, 10.5, 2999.5);
+      first_roots[std::size_t(t)] = roots_of(q, *s.sp, 0.25).at(0);
+    });
+  }
+  for (std::thread& t : pool) t.join();
+  for (int t = 1; t < threads; ++t) {
+    EXPECT_EQ(integrals[std::size_t(t)], integrals[0]);
+    EXPECT_EQ(first_roots[std::size_t(t)], first_roots[0]);
+  }
+  EXPECT_NEAR(first_roots[0], std::acos(0.25) / 0.01, 1e-2);
 }
 
 TEST(GpuCalculus, SuppliedCoefficientsAreReadAfreshByEveryCall) {
