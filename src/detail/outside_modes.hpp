@@ -34,25 +34,42 @@ struct site_plan {
   T offset;  // end_linear: the site's distance from the end `at`
 };
 
-// Site x moved by whole periods (b - a) into [a, b); NaN for a site that is
-// not finite or more than 2^52 periods away, where no period count is
-// exact. Written without the math library, which kernels may not call on
+// Site x written as a + whole*(b - a) + r with r in [a, b) (`moved`, the
+// site moved by whole periods into the partition). moved is NaN for a site
+// that is not finite or more than 2^52 periods away, where no period count
+// is exact. Written without the math library, which kernels may not call on
 // every SYCL implementation.
 template <typename T>
-T moved_into_period(T x, T a, T b) {
+struct period_split {
+  std::int64_t whole;
+  T moved;
+};
+
+template <typename T>
+period_split<T> split_by_period(T x, T a, T b) {
   const T period = b - a;
   const T periods = (x - a) / period;
   if (!(periods < T(4503599627370496.0) && periods > T(-4503599627370496.0))) {
-    return std::numeric_limits<T>::quiet_NaN();
+    return {0, std::numeric_limits<T>::quiet_NaN()};
   }
-  if (periods >= T(0) && periods < T(1)) return x;
+  if (periods >= T(0) && periods < T(1)) return {0, x};
   auto whole = static_cast<std::int64_t>(periods);  // toward zero
   if (static_cast<T>(whole) > periods) whole -= 1;  // toward minus infinity
   T moved = (x - a) - static_cast<T>(whole) * period + a;
   // Rounding may leave the site a hair outside.
-  if (moved >= b) moved -= period;
+  if (moved >= b) {
+    moved -= period;
+    whole += 1;
+  }
   if (moved < a) moved = a;
-  return moved;
+  return {whole, moved};
+}
+
+// Site x moved by whole periods (b - a) into [a, b); NaN where
+// split_by_period gives NaN.
+template <typename T>
+T moved_into_period(T x, T a, T b) {
+  return split_by_period(x, a, b).moved;
 }
 
 // The plan for site x of a spline on [a, b].

@@ -87,6 +87,23 @@ TEST(Kernels, EveryParameterFormSeesEachIndexOnce) {
   }
 }
 
+// The math functions kernels call, in both scalar types, from a kernel.
+TEST(Kernels, MathFunctionsGiveTheStandardResults) {
+  sycl::queue q;
+  double* d = sycl::malloc_shared<double>(2, q);
+  float* f = sycl::malloc_shared<float>(2, q);
+  q.single_task([=] {
+     d[0] = sycl::sqrt(2.25), d[1] = sycl::fabs(-3.5);
+     f[0] = sycl::sqrt(6.25f), f[1] = sycl::fabs(-0.5f);
+   }).wait();
+  EXPECT_EQ(d[0], 1.5);
+  EXPECT_EQ(d[1], 3.5);
+  EXPECT_EQ(f[0], 2.5f);
+  EXPECT_EQ(f[1], 0.5f);
+  sycl::free(d, q);
+  sycl::free(f, q);
+}
+
 constexpr std::size_t len = 1000;
 
 class Ordering : public testing::TestWithParam<device_type> {

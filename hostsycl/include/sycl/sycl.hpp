@@ -13,6 +13,7 @@
 #include "sycl/hostsycl/handler.hpp"
 #include "sycl/hostsycl/hash.hpp"
 #include "sycl/hostsycl/info.hpp"
+#include "sycl/hostsycl/math.hpp"
 #include "sycl/hostsycl/property.hpp"
 #include "sycl/hostsycl/queue.hpp"
 #include "sycl/hostsycl/range.hpp"

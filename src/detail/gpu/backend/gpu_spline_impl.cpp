@@ -2,11 +2,16 @@
 
 #include <utility>
 
+#include "detail/gpu/backend/device_array.hpp"
 #include "detail/gpu/backend/host_flags.hpp"
 
 #include "data_fitting/boundary_conditions.hpp"
 #include "data_fitting/exceptions.hpp"
+#include "detail/gpu/calculus/calculus_args.hpp"
+#include "detail/gpu/calculus/dispatch_integrate.hpp"
+#include "detail/gpu/calculus/dispatch_solve.hpp"
 #include "detail/gpu/construct/dispatch_construct.hpp"
+#include "detail/gpu/launch_range.hpp"
 #include "detail/gpu/construct/partition_check.hpp"
 #include "detail/gpu/interpolate/dispatch_interpolate.hpp"
 #include "detail/host_task.hpp"
@@ -56,6 +61,11 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
   std::shared_ptr<std::int32_t> flags = make_host_flags(this->queue, 1 + check_items + periodic_entries);
   if (!flags) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
   const std::vector<sycl::event> after = this->after_latest_construction(dependencies);
+  calculus_tables dropped;  // let go after the lock; work still reading them keeps them
+  {
+    std::lock_guard<std::mutex> lock(tables_mutex_);
+    dropped = std::exchange(tables_, calculus_tables{});
+  }
   const sycl::event kernels = dispatch_construct<FpType, SplineType>(
       this->queue, d, after, periodic_entries > 0 ? flags.get() + 1 + check_items : nullptr);
   // The partition check reads only the breakpoints: it runs beside the
@@ -152,34 +162,112 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::interpolate(
       this->after_construction(dependencies),
       static_cast<std::int64_t>(d.partition_layout), static_cast<std::int64_t>(sh), static_cast<std::int64_t>(ih),
       refused, 0, d.outside);
-  if (refused != nullptr) {
-    // Reported once per evaluation, after kernels that wrote nothing.
-    event = submit_host_task(queue, {event}, [refused] {
-      if (*refused != 0) {
-        throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not computed");
-      }
-    });
-    kept_.keep(flags, event);
+  return this->record(report_refusal(queue, flags, event, "interpolate"));
+}
+
+template <typename FpType, typename SplineType>
+sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::report_refusal(
+    sycl::queue& queue, const std::shared_ptr<std::int32_t>& flags, sycl::event event, const char* function) {
+  if (!flags) return event;
+  // Reported once per call, after kernels that wrote nothing.
+  const std::int32_t* refused = flags.get();
+  event = submit_host_task(queue, {event}, [refused, function] {
+    if (*refused != 0) throw velora::qrx::computation_error(error_domain, function, "coefficients were not computed");
+  });
+  kept_.keep(flags, event);
+  return event;
+}
+
+template <typename FpType, typename SplineType>
+std::pair<std::shared_ptr<std::int32_t>, bool> spline_impl<FpType, SplineType, 1, gpu_backend>::evaluation_state() {
+  std::lock_guard<std::mutex> lock(this->mutex);
+  return {open_outcome_flags(), this->coeffs_computed};
+}
+
+template <typename FpType, typename SplineType>
+std::shared_ptr<void> spline_impl<FpType, SplineType, 1, gpu_backend>::forget_partition() {
+  std::lock_guard<std::mutex> lock(tables_mutex_);
+  return std::make_shared<calculus_tables>(std::exchange(tables_, calculus_tables{}));
+}
+
+template <typename FpType, typename SplineType>
+template <typename Build>
+std::shared_ptr<FpType> spline_impl<FpType, SplineType, 1, gpu_backend>::table_for_call(
+    built_table calculus_tables::*which, std::int64_t elements, const char* function,
+    std::vector<sycl::event>& after, Build&& build) {
+  const bool supplied = this->recorded.coefficients_supplied;
+  std::lock_guard<std::mutex> lock(tables_mutex_);
+  built_table& kept = tables_.*which;
+  if (!supplied && kept.data) {
+    after.push_back(kept.built);
+    return kept.data;
   }
-  return this->record(event);
+  std::shared_ptr<FpType> data = make_device_array<FpType>(this->queue, elements);
+  if (!data) throw velora::qrx::host_bad_alloc(error_domain, function);
+  const sycl::event built = build(data.get(), after);
+  kept_.keep(data, built);
+  if (!supplied) kept = {data, built};
+  after = {built};
+  return data;
 }
 
 template <typename FpType, typename SplineType>
 sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::integrate(const FpType* lower, const FpType* upper,
-                                                                 std::int64_t n, FpType* results,
-                                                                 const std::vector<sycl::event>& dependencies) {
-  this->check_integration(this->coeffs_computed, lower, upper, n, results);
-  (void)dependencies;
-  throw velora::qrx::computation_error(error_domain, "integrate", "not available");
+                                                                       std::int64_t n, FpType* results,
+                                                                       const std::vector<sycl::event>& dependencies) {
+  // Held while the table is looked up or built, so that the table and the
+  // construction it follows belong together.
+  std::unique_lock<std::mutex> order(this->construct_order);
+  const auto [flags, computed] = evaluation_state();
+  this->check_integration(computed, lower, upper, n, results);
+  const spline_description<FpType>& d = this->recorded;
+  checked_launch_range(d.ny, n);
+  std::vector<sycl::event> after = this->after_latest_construction(dependencies);
+  if (n == 0) {
+    order.unlock();
+    return this->record(this->queue.submit([&](sycl::handler& cgh) { cgh.depends_on(after); }));
+  }
+  const calculus_spline<FpType> s{d.nx,        d.ny,        d.partition, d.coefficients,
+                                  spline_kind<SplineType>::coeffs_per_cell, flags.get(), d.outside};
+  const std::shared_ptr<FpType> table = table_for_call(
+      &calculus_tables::integral, integral_table_elements(d.nx, d.ny), "integrate", after,
+      [&](FpType* memory, const std::vector<sycl::event>& deps) {
+        return dispatch_integral_table(this->queue, s, d.partition_layout, memory, deps);
+      });
+  order.unlock();
+  sycl::event event =
+      dispatch_integrate(this->queue, s, d.partition_layout, table.get(), lower, upper, n, results, after);
+  kept_.keep(table, event);
+  return this->record(report_refusal(this->queue, flags, event, "integrate"));
 }
 
 template <typename FpType, typename SplineType>
 sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::solve(const FpType* y, std::int64_t n, FpType* roots,
-                                                             std::int64_t* counts, std::int64_t max_roots,
-                                                             const std::vector<sycl::event>& dependencies) {
-  this->check_solving(this->coeffs_computed, y, n, roots, counts, max_roots);
-  (void)dependencies;
-  throw velora::qrx::computation_error(error_domain, "solve", "not available");
+                                                                   std::int64_t* counts, std::int64_t max_roots,
+                                                                   const std::vector<sycl::event>& dependencies) {
+  // Held while the tree is looked up or built, as in integrate.
+  std::unique_lock<std::mutex> order(this->construct_order);
+  const auto [flags, computed] = evaluation_state();
+  this->check_solving(computed, y, n, roots, counts, max_roots);
+  const spline_description<FpType>& d = this->recorded;
+  checked_launch_range(d.ny, n);
+  std::vector<sycl::event> after = this->after_latest_construction(dependencies);
+  if (n == 0) {
+    order.unlock();
+    return this->record(this->queue.submit([&](sycl::handler& cgh) { cgh.depends_on(after); }));
+  }
+  const calculus_spline<FpType> s{d.nx,        d.ny,        d.partition, d.coefficients,
+                                  spline_kind<SplineType>::coeffs_per_cell, flags.get(), d.outside};
+  const std::shared_ptr<FpType> tree = table_for_call(
+      &calculus_tables::ranges, range_tree_elements(d.nx, d.ny), "solve", after,
+      [&](FpType* memory, const std::vector<sycl::event>& deps) {
+        return dispatch_range_tree(this->queue, s, d.partition_layout, memory, deps);
+      });
+  order.unlock();
+  sycl::event event =
+      dispatch_solve(this->queue, s, d.partition_layout, tree.get(), y, n, roots, counts, max_roots, after);
+  kept_.keep(tree, event);
+  return this->record(report_refusal(this->queue, flags, event, "solve"));
 }
 
 #define QRX_DF_INSTANTIATE_IMPL(T, S) template class spline_impl<T, S, 1, gpu_backend>;

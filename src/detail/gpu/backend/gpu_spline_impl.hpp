@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <mutex>
 #include <vector>
 
 #include <sycl/sycl.hpp>
@@ -44,12 +46,45 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
                           std::bitset<32> der_mask, const std::vector<sycl::event>& dependencies,
                           interpolate_hint ih, site_hint sh) override;
 
+  // Integrate and solve run on the spline's queue after `dependencies` and
+  // the latest construction, with interpolate's refusal protocol. The first
+  // call after a construction builds the table it reads (the integrals up to
+  // each breakpoint, or the ranges of values over blocks of cells), kept
+  // until the next construction or partition; supplied coefficients, which
+  // may change in place, get a table of their own on every call.
   sycl::event integrate(const FpType* lower, const FpType* upper, std::int64_t n, FpType* results,
                         const std::vector<sycl::event>& dependencies) override;
   sycl::event solve(const FpType* y, std::int64_t n, FpType* roots, std::int64_t* counts, std::int64_t max_roots,
                     const std::vector<sycl::event>& dependencies) override;
 
  private:
+  // A table of the latest construction in device memory, and the event of
+  // its build.
+  struct built_table {
+    std::shared_ptr<FpType> data;
+    sycl::event built;
+  };
+  struct calculus_tables {
+    built_table integral;
+    built_table ranges;
+  };
+  // The table `which` for a call that runs after `after`, built with
+  // build(memory, after) when the construction has none yet; `after` then
+  // holds what the call's kernels must follow. Called with construct_order
+  // held. host_bad_alloc naming `function` when memory cannot be had.
+  template <typename Build>
+  std::shared_ptr<FpType> table_for_call(built_table calculus_tables::*which, std::int64_t elements,
+                                         const char* function, std::vector<sycl::event>& after, Build&& build);
+  // The refusal flags and whether the coefficients are computed, as
+  // interpolate reads them.
+  std::pair<std::shared_ptr<std::int32_t>, bool> evaluation_state();
+  // `event` followed, when `flags` are open, by host work that reports
+  // "coefficients were not computed" for `function` once the kernels, which
+  // wrote nothing, have seen the refusal.
+  sycl::event report_refusal(sycl::queue& queue, const std::shared_ptr<std::int32_t>& flags, sycl::event event,
+                             const char* function);
+  std::shared_ptr<void> forget_partition() override;
+
   // What the latest construction's own work decides after its submission:
   // whether the partition is finite and strictly increasing, and whether a
   // periodic spline's functions end where they start. flags[1 + b] is set by
@@ -77,6 +112,8 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
   kept_until_complete kept_;
   outcome latest_outcome_;        // guarded by the spline's mutex
   std::uint64_t constructs_ = 0;  // guarded by the spline's mutex
+  std::mutex tables_mutex_;       // taken after the spline's mutex, never before
+  calculus_tables tables_;        // guarded by tables_mutex_
 };
 
 #define QRX_DF_DECLARE_IMPL(T, S) extern template class spline_impl<T, S, 1, gpu_backend>;
