@@ -1,7 +1,8 @@
 // Solving kernels: the range tree of a task, and the roots of f(x) = y
 // found through it. A level visits only the leaves whose range holds it and
-// runs the cell root finder on their cells, so a monotone function costs one
-// path down the tree.
+// runs the cell root finder on their cells; a function whose every piece
+// rises (or falls) skips the tree: one bisection over the cells' starts
+// finds the only cell that can hold the level.
 
 #include <algorithm>
 #include <cmath>
@@ -99,8 +100,59 @@ struct function_roots {
     return y >= lo - w && y <= hi + w;  // false for NaN
   }
 
+  // The roots in cell k, as the walk's leaves give them.
+  template <typename Add>
+  void cell(std::int64_t k, T y, Add&& add) const {
+    const T* p = c + k * order;
+    const bool last = k + 1 == nc;
+    const T* next = last ? nullptr : p + order;
+    const T h = loc->width(k);
+    T right;
+    if (next != nullptr && next[0] == next[0]) {
+      right = next[0] - y;
+    } else {
+      right = level_piece<T>{p, order, p[0] - y}.value(h);
+    }
+    const bool after_flat = k > 0 && is_flat(p - order, order) && p[-order] == y;
+    const T origin = loc->origin(k);
+    cell_roots(p, order, h, right, last, after_flat, y, [&](T t) { add(origin + t); });
+  }
+
+  // A rising (direction 1) or falling (-1) function: the one cell whose
+  // start is the last not beyond y (in the direction). Down the tree to the
+  // leaf whose range is the first to reach y (a leaf's range includes the
+  // next leaf's start, so the cell may be that one), then a branch-free
+  // bisection over the starts of the leaf's cells and the next leaf's first;
+  // no root when y lies before the first start or beyond the end.
+  template <typename Add>
+  void monotone(T direction, T y, Add&& add) const {
+    const T sy = direction * y;
+    if (!(sy >= direction * c[0])) return;  // before a, or NaN
+    const bool rising = direction > T(0);
+    std::int64_t i = 1;
+    while (i < leaves) {
+      const T* left = tree + 4 * i;  // node 2i: [lo, hi]
+      i = 2 * i + ((rising ? y <= left[1] : y >= left[0]) ? 0 : 1);
+    }
+    const std::int64_t blocks = (nc + QRX_DF_RANGE_TREE_BLOCK - 1) / QRX_DF_RANGE_TREE_BLOCK;
+    const std::int64_t leaf = std::min(i - leaves, blocks - 1);
+    std::int64_t base = leaf * QRX_DF_RANGE_TREE_BLOCK;
+    std::int64_t len = std::min(nc - base, std::int64_t{QRX_DF_RANGE_TREE_BLOCK} + 1);
+    while (len > 1) {
+      const std::int64_t half = len / 2;
+      base = sy < direction * c[(base + half) * order] ? base : base + half;
+      len -= half;
+    }
+    cell(base, y, add);
+  }
+
   template <typename Add>
   void find(T y, Add&& add) const {
+    const T direction = tree[0];
+    if (direction != T(0)) {
+      monotone(direction, y, add);
+      return;
+    }
     leaves_holding(tree, leaves, y, [&](std::int64_t leaf) {
       const std::int64_t k0 = leaf * QRX_DF_RANGE_TREE_BLOCK;
       const std::int64_t n = std::min(nc - k0, std::int64_t{QRX_DF_RANGE_TREE_BLOCK});
@@ -108,19 +160,7 @@ struct function_roots {
       while (bits != 0) {
         const std::int64_t k = k0 + __builtin_ctz(bits);
         bits &= bits - 1;
-        const T* p = c + k * order;
-        const bool last = k + 1 == nc;
-        const T* next = last ? nullptr : p + order;
-        const T h = loc->width(k);
-        T right;
-        if (next != nullptr && next[0] == next[0]) {
-          right = next[0] - y;
-        } else {
-          right = level_piece<T>{p, order, p[0] - y}.value(h);
-        }
-        const bool after_flat = k > 0 && is_flat(p - order, order) && p[-order] == y;
-        const T origin = loc->origin(k);
-        cell_roots(p, order, h, right, last, after_flat, y, [&](T t) { add(origin + t); });
+        cell(k, y, add);
       }
     });
   }

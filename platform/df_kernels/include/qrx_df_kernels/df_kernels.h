@@ -282,7 +282,11 @@ QRX_DF_KERNEL_API int32_t qrx_df_kernel_dDFIntegrate1D(qrx_df_task* task, const 
  * not below the number of blocks, node i in 1..2P-1 (children 2i and 2i+1,
  * leaves P..2P-1, padding leaves empty) of function j is
  * [tree[2*(j*2P + i)], tree[2*(j*2P + i) + 1]], widened by the rounding of
- * the values; an empty range is [+inf, -inf]; node 0 is unused. Filled by
+ * the values; an empty range is [+inf, -inf]. Node 0 holds the function's
+ * direction: tree[2*j*2P] is 1 when every cell's piece rises (its slope
+ * nowhere negative, its end above its start), -1 when every one falls, 0
+ * otherwise; a level of a rising or falling function is found by one
+ * search over the cells' starts. Filled by
  * DFRangeTree1D; the caller allocates qrx_df_range_tree_size(nx, ny)
  * elements. */
 #define QRX_DF_RANGE_TREE_BLOCK 32
