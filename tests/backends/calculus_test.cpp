@@ -111,16 +111,6 @@ solved solve_on(built_spline<T, S>& s, const std::vector<T>& levels, std::int64_
   return r;
 }
 
-const char* mode_name(extrapolation e) {
-  switch (e) {
-    case extrapolation::extend: return "extend";
-    case extrapolation::constant: return "constant";
-    case extrapolation::linear: return "linear";
-    case extrapolation::nan: return "nan";
-    default: return "periodic";
-  }
-}
-
 using modes_case = std::tuple<extrapolation, extrapolation, backend>;
 class Integrate : public ::testing::TestWithParam<modes_case> {};
 

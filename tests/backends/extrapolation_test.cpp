@@ -18,16 +18,6 @@ namespace {
 using df::extrapolation;
 using natural = df::cubic_spline::natural;
 
-const char* mode_name(extrapolation e) {
-  switch (e) {
-    case extrapolation::extend: return "extend";
-    case extrapolation::constant: return "constant";
-    case extrapolation::linear: return "linear";
-    case extrapolation::nan: return "nan";
-    default: return "periodic";
-  }
-}
-
 // Order d of cell k of function f at x, with t from the cell's left end.
 template <typename T, typename S>
 double cell_order(const built_spline<T, S>& s, const spline_data<T>& d, std::int64_t f, std::int64_t k, double x,

@@ -52,6 +52,17 @@ std::unique_ptr<df::spline<T, S, 1>> make_spline(backend b, const sycl::queue& q
 
 inline const char* name(backend b) { return b == backend::gpu ? "GPU back-end" : "CPU back-end"; }
 
+// The extrapolation mode's name, for test names and traces.
+inline const char* mode_name(df::extrapolation e) {
+  switch (e) {
+    case df::extrapolation::extend: return "extend";
+    case df::extrapolation::constant: return "constant";
+    case df::extrapolation::linear: return "linear";
+    case df::extrapolation::nan: return "nan";
+    default: return "periodic";
+  }
+}
+
 // Everything that describes one spline, on the host.
 template <typename T>
 struct spline_data {

@@ -212,14 +212,16 @@ std::shared_ptr<FpType> spline_impl<FpType, SplineType, 1, gpu_backend>::table_f
 }
 
 template <typename FpType, typename SplineType>
-sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::integrate(const FpType* lower, const FpType* upper,
-                                                                       std::int64_t n, FpType* results,
-                                                                       const std::vector<sycl::event>& dependencies) {
+template <typename Check, typename Build, typename Run>
+sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::calculus_call(
+    const char* function, std::int64_t n, built_table calculus_tables::*which,
+    std::int64_t (*elements)(std::int64_t, std::int64_t), const std::vector<sycl::event>& dependencies,
+    Check&& check, Build&& build, Run&& run) {
   // Held while the table is looked up or built, so that the table and the
   // construction it follows belong together.
   std::unique_lock<std::mutex> order(this->construct_order);
   const auto [flags, computed] = evaluation_state();
-  this->check_integration(computed, lower, upper, n, results);
+  check(computed);
   const spline_description<FpType>& d = this->recorded;
   checked_launch_range(d.ny, n);
   std::vector<sycl::event> after = this->after_latest_construction(dependencies);
@@ -229,45 +231,44 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::integrate(const FpT
   }
   const calculus_spline<FpType> s{d.nx,        d.ny,        d.partition, d.coefficients,
                                   spline_kind<SplineType>::coeffs_per_cell, flags.get(), d.outside};
-  const std::shared_ptr<FpType> table = table_for_call(
-      &calculus_tables::integral, integral_table_elements(d.nx, d.ny), "integrate", after,
-      [&](FpType* memory, const std::vector<sycl::event>& deps) {
-        return dispatch_integral_table(this->queue, s, d.partition_layout, memory, deps);
-      });
+  const std::shared_ptr<FpType> table =
+      table_for_call(which, elements(d.nx, d.ny), function, after,
+                     [&](FpType* memory, const std::vector<sycl::event>& deps) { return build(s, memory, deps); });
   order.unlock();
-  sycl::event event =
-      dispatch_integrate(this->queue, s, d.partition_layout, table.get(), lower, upper, n, results, after);
+  const sycl::event event = run(s, table.get(), after);
   kept_.keep(table, event);
-  return this->record(report_refusal(this->queue, flags, event, "integrate"));
+  return this->record(report_refusal(this->queue, flags, event, function));
+}
+
+template <typename FpType, typename SplineType>
+sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::integrate(const FpType* lower, const FpType* upper,
+                                                                       std::int64_t n, FpType* results,
+                                                                       const std::vector<sycl::event>& dependencies) {
+  const partition_hint layout = this->recorded.partition_layout;
+  return calculus_call(
+      "integrate", n, &calculus_tables::integral, integral_table_elements, dependencies, [&](bool computed) { this->check_integration(computed, lower, upper, n, results); },
+      [&](const calculus_spline<FpType>& s, FpType* memory, const std::vector<sycl::event>& deps) {
+        return dispatch_integral_table(this->queue, s, layout, memory, deps);
+      },
+      [&](const calculus_spline<FpType>& s, const FpType* table, const std::vector<sycl::event>& after) {
+        return dispatch_integrate(this->queue, s, layout, table, lower, upper, n, results, after);
+      });
 }
 
 template <typename FpType, typename SplineType>
 sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::solve(const FpType* y, std::int64_t n, FpType* roots,
                                                                    std::int64_t* counts, std::int64_t max_roots,
                                                                    const std::vector<sycl::event>& dependencies) {
-  // Held while the tree is looked up or built, as in integrate.
-  std::unique_lock<std::mutex> order(this->construct_order);
-  const auto [flags, computed] = evaluation_state();
-  this->check_solving(computed, y, n, roots, counts, max_roots);
-  const spline_description<FpType>& d = this->recorded;
-  checked_launch_range(d.ny, n);
-  std::vector<sycl::event> after = this->after_latest_construction(dependencies);
-  if (n == 0) {
-    order.unlock();
-    return this->record(this->queue.submit([&](sycl::handler& cgh) { cgh.depends_on(after); }));
-  }
-  const calculus_spline<FpType> s{d.nx,        d.ny,        d.partition, d.coefficients,
-                                  spline_kind<SplineType>::coeffs_per_cell, flags.get(), d.outside};
-  const std::shared_ptr<FpType> tree = table_for_call(
-      &calculus_tables::ranges, range_tree_elements(d.nx, d.ny), "solve", after,
-      [&](FpType* memory, const std::vector<sycl::event>& deps) {
-        return dispatch_range_tree(this->queue, s, d.partition_layout, memory, deps);
+  const partition_hint layout = this->recorded.partition_layout;
+  return calculus_call(
+      "solve", n, &calculus_tables::ranges, range_tree_elements, dependencies,
+      [&](bool computed) { this->check_solving(computed, y, n, roots, counts, max_roots); },
+      [&](const calculus_spline<FpType>& s, FpType* memory, const std::vector<sycl::event>& deps) {
+        return dispatch_range_tree(this->queue, s, layout, memory, deps);
+      },
+      [&](const calculus_spline<FpType>& s, const FpType* tree, const std::vector<sycl::event>& after) {
+        return dispatch_solve(this->queue, s, layout, tree, y, n, roots, counts, max_roots, after);
       });
-  order.unlock();
-  sycl::event event =
-      dispatch_solve(this->queue, s, d.partition_layout, tree.get(), y, n, roots, counts, max_roots, after);
-  kept_.keep(tree, event);
-  return this->record(report_refusal(this->queue, flags, event, "solve"));
 }
 
 #define QRX_DF_INSTANTIATE_IMPL(T, S) template class spline_impl<T, S, 1, gpu_backend>;

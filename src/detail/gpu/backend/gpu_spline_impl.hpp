@@ -75,6 +75,15 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
   template <typename Build>
   std::shared_ptr<FpType> table_for_call(built_table calculus_tables::*which, std::int64_t elements,
                                          const char* function, std::vector<sycl::event>& after, Build&& build);
+  // One integrate or solve (`function`) of n intervals or levels:
+  // check(computed) refuses on the calling thread; then, for n > 0, the
+  // table `which` of elements(nx, ny) elements, built by build(spline,
+  // memory, after) when the construction has none yet, and run(spline,
+  // table, after) submits the call's kernels.
+  template <typename Check, typename Build, typename Run>
+  sycl::event calculus_call(const char* function, std::int64_t n, built_table calculus_tables::*which,
+                            std::int64_t (*elements)(std::int64_t, std::int64_t),
+                            const std::vector<sycl::event>& dependencies, Check&& check, Build&& build, Run&& run);
   // The refusal flags and whether the coefficients are computed, as
   // interpolate reads them.
   std::pair<std::shared_ptr<std::int32_t>, bool> evaluation_state();
