@@ -67,13 +67,7 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
     dropped = std::exchange(tables_, calculus_tables{});
   }
   const sycl::event kernels = dispatch_construct<FpType, SplineType>(
-      this->queue, d, after, periodic_entries > 0 ? flags.get() + 1 + check_items : nullptr);
-  // The partition check reads only the breakpoints: it runs beside the
-  // kernels rather than after them. It is submitted once the kernels were
-  // all accepted, so that nothing is left running behind a refusal on this
-  // thread.
-  const sycl::event checked = gpu_check_partition(this->queue, d.partition, d.nx, d.partition_layout,
-                                                  flags.get() + 1, after);
+      this->queue, d, after, periodic_entries > 0 ? flags.get() + 1 + check_items : nullptr, flags.get() + 1);
   // Marked computed before the check is submitted, so that a refusal by the
   // check, which may run at once, is what stays.
   std::uint64_t generation = 0;
@@ -85,7 +79,7 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
     replaced = std::exchange(latest_outcome_.flags, flags);
     latest_outcome_.decided.reset();
   }
-  const sycl::event event = refuse_failed_checks({kernels, checked}, flags.get(), check_items, generation);
+  const sycl::event event = refuse_failed_checks({kernels}, flags.get(), check_items, generation);
   kept_.keep(flags, event);
   {
     std::lock_guard<std::mutex> lock(this->mutex);

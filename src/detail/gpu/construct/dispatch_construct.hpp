@@ -19,9 +19,13 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // now, except the arrays behind its pointers. periodic_flags (periodic
 // natural, Hyman and Hermite splines only, else null): ny entries of host
 // memory that the kernels set to 1 for each function whose end values
-// differ, else to 0. Defined for float and double and every spline kind.
+// differ, else to 0. partition_faults (or null): partition_check_items
+// entries of host memory that the work sets to the faults it finds in each
+// run of breakpoints (partition_fault bits).
+// Defined for float and double and every spline kind.
 template <typename FpType, typename SplineType>
 sycl::event dispatch_construct(sycl::queue& queue, const spline_description<FpType>& spline,
-                               const std::vector<sycl::event>& dependencies, std::int32_t* periodic_flags = nullptr);
+                               const std::vector<sycl::event>& dependencies, std::int32_t* periodic_flags = nullptr,
+                               std::int32_t* partition_faults = nullptr);
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -13,6 +13,7 @@
 #include "detail/gpu/construct/gpu_construct_1d_cubic_hermite.hpp"
 #include "detail/gpu/construct/gpu_construct_1d_linear.hpp"
 #include "detail/gpu/construct/gpu_construct_1d_local_slopes.hpp"
+#include "detail/gpu/construct/partition_check.hpp"
 #include "detail/spline_kind.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
@@ -98,7 +99,8 @@ struct construct_family<cubic_spline::steffen>
 
 template <typename FpType, typename SplineType>
 sycl::event dispatch_construct(sycl::queue& queue, const spline_description<FpType>& spline,
-                               const std::vector<sycl::event>& dependencies, std::int32_t* periodic_flags) {
+                               const std::vector<sycl::event>& dependencies, std::int32_t* periodic_flags,
+                               std::int32_t* partition_faults) {
   using family = construct_family<SplineType>;
   validate_construct_hints<typename spline_kind<SplineType>::boundary_kinds>(spline);
   const construct_call<FpType> call{queue, spline, construct_args_of(spline), dependencies, periodic_flags};
@@ -113,7 +115,11 @@ sycl::event dispatch_construct(sycl::queue& queue, const spline_description<FpTy
       event = family::template launch<FpType, decltype(part)::value, decltype(func)::value>(call);
     });
   });
-  return event;
+  // The partition check follows the kernels, once they were all accepted
+  // (nothing may be left running behind a refusal), and finds the
+  // breakpoints they have just read still in the caches.
+  if (partition_faults == nullptr) return event;
+  return gpu_check_partition(queue, spline.partition, spline.nx, spline.partition_layout, partition_faults, {event});
 }
 
 }  // namespace velora::qrx::experimental::data_fitting::detail
