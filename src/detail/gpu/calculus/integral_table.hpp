@@ -47,6 +47,16 @@ inline std::int64_t integral_blocks(std::int64_t cells) {
   return (cells + integral_block_cells - 1) / integral_block_cells;
 }
 
+// Work-item w of a pass over (function, block): function j, cells first to
+// last - 1 of its block b.
+struct table_block {
+  std::int64_t j, b, first, last;
+  table_block(std::int64_t w, std::int64_t blocks, std::int64_t cells)
+      : j(w / blocks), b(w % blocks), first(b * integral_block_cells), last(first + integral_block_cells) {
+    if (last > cells) last = cells;
+  }
+};
+
 // Adds the integrals of cells [first, last) of function j to `sum`; with
 // `store`, writes the running sum at each breakpoint first+1 .. last-1.
 template <partition_hint PH, typename FpType>
@@ -75,13 +85,10 @@ sycl::event build_integral_table(sycl::queue& queue, const calculus_spline<FpTyp
     cgh.depends_on(dependencies);
     cgh.parallel_for<integral_block_sums_kernel<FpType, PH>>(per_block, [=](sycl::item<1> item) {
       if (s.construction_refused()) return;
-      const auto w = static_cast<std::int64_t>(item.get_linear_id());
-      const std::int64_t j = w / blocks, b = w % blocks;
-      const std::int64_t first = b * integral_block_cells;
-      const std::int64_t last = first + integral_block_cells < cells ? first + integral_block_cells : cells;
+      const table_block k(static_cast<std::int64_t>(item.get_linear_id()), blocks, cells);
       compensated_sum<FpType> sum;
-      accumulate_cells<PH>(s, *s.coeffs, j, first, last, sum, view, false);
-      view.set(j, last, sum);
+      accumulate_cells<PH>(s, *s.coeffs, k.j, k.first, k.last, sum, view, false);
+      view.set(k.j, k.last, sum);
     });
   });
   // Each block's end replaced by the sum of all blocks up to it.
@@ -103,17 +110,14 @@ sycl::event build_integral_table(sycl::queue& queue, const calculus_spline<FpTyp
     cgh.depends_on(scan);
     cgh.parallel_for<integral_block_prefixes_kernel<FpType, PH>>(per_block, [=](sycl::item<1> item) {
       if (s.construction_refused()) return;
-      const auto w = static_cast<std::int64_t>(item.get_linear_id());
-      const std::int64_t j = w / blocks, b = w % blocks;
-      const std::int64_t first = b * integral_block_cells;
-      const std::int64_t last = first + integral_block_cells < cells ? first + integral_block_cells : cells;
+      const table_block k(static_cast<std::int64_t>(item.get_linear_id()), blocks, cells);
       compensated_sum<FpType> sum;
-      if (b == 0) {
-        view.set(j, 0, sum);
+      if (k.b == 0) {
+        view.set(k.j, 0, sum);
       } else {
-        sum = view.at(j, first);
+        sum = view.at(k.j, k.first);
       }
-      accumulate_cells<PH>(s, *s.coeffs, j, first, last, sum, view, true);
+      accumulate_cells<PH>(s, *s.coeffs, k.j, k.first, k.last, sum, view, true);
     });
   });
 }
