@@ -275,7 +275,7 @@ void calculus(fuzz_input& in, arrays& keep, task_state& st) {
   const std::int64_t ny = st.ny();
   const bool solving = in.flag();
   const std::int64_t table_size =
-      solving ? product(qrx_df_range_tree_size(st.nx, 1), ny) : product(QRX_DF_INTEGRAL_TABLE_SIZE(st.nx, 1), ny);
+      solving ? product(qrx_df_range_tree_size(st.nx, 1), ny) : product(2, st.nx, ny);  // 2*nx*ny, without overflow
   T* table = keep.make<T>(in, table_size, [](std::int64_t) { return T(0); });
   const std::int32_t built = checked(solving ? dd::df_range_tree_1d<T>(st.task, table)
                                              : dd::df_integral_table_1d<T>(st.task, table),

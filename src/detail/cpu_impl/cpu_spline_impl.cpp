@@ -37,7 +37,7 @@ std::vector<FpType> derived_table(std::int64_t size, const char* function, Fill 
 // Element counts of the tables; -1 when they do not fit in 64 bits.
 inline std::int64_t integral_table_size(std::int64_t nx, std::int64_t ny) {
   std::int64_t size = 0;
-  return __builtin_mul_overflow(2 * nx, ny, &size) ? -1 : size;
+  return __builtin_mul_overflow(nx, ny, &size) || __builtin_mul_overflow(size, 2, &size) ? -1 : size;
 }
 
 inline std::int64_t range_tree_size(std::int64_t nx, std::int64_t ny) {
