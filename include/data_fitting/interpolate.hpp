@@ -22,25 +22,27 @@ namespace velora::qrx::experimental::data_fitting {
 /// \param spline a spline whose coefficients were computed (or supplied).
 /// \param sites nsites sites (any order), or for site_hint::uniform two
 ///   values, the first and the last of nsites evenly spaced sites. Sites
-///   outside the partition are evaluated on the end cells' polynomials.
+///   outside the partition get what the spline's extrapolation modes say
+///   (spline::set_extrapolation; by default the end cells' polynomials).
 /// \param nsites number of sites; 0 writes nothing.
 /// \param results room for ny*nsites*K elements, K = 1 + the highest order
 ///   asked for, laid out as `ih` says. Slots of orders not asked for, or
 ///   beyond the spline's degree, keep their contents.
 /// \param der_mask bit d asks for the derivative of order d (bit 0: values).
-/// \param dependencies events to wait for first; must include the event of
-///   construct unless the caller orders the two otherwise (in-order queue).
+/// \param dependencies events to wait for first; the spline's latest
+///   construction is waited for whether listed or not.
 /// \param ih layout of the results.
 /// \param sh how `sites` gives the sites.
 /// \return the event of the submitted work; nothing is waited for.
 /// \throws computation_error "coefficients were not computed" (also when a
 ///   new partition made them stale), "spline isn't initialized",
-///   "coefficients were not set"; on a CPU queue the first arrives through
-///   the queue's handler instead.
+///   "coefficients were not set"; "coefficients were not computed" arrives
+///   through the queue's handler instead when the construction's own checks
+///   refuse it after this call was submitted.
 /// \throws invalid_argument "all indicators are set to 0" (an empty mask),
-///   "result array size overflows", and on a GPU queue "nsites < 0", "sites
-///   is nullptr", "results is nullptr", "invalid interpolate hint", "invalid
-///   site hint" (on a CPU queue the kernels refuse these asynchronously).
+///   "result array size overflows", "nsites < 0", "sites is nullptr",
+///   "results is nullptr", "invalid interpolate hint", "invalid site hint";
+///   the same on both devices, before anything is submitted.
 /// \throws sycl::exception with errc::nd_range for 2^31 work-items or more.
 ///
 /// The call `interpolate(s, sites, n, results, {})` does not compile: the
