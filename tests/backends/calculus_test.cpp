@@ -231,7 +231,9 @@ void check_exact_integrals(backend b) {
     // distance cubed).
     std::uniform_real_distribution<double> u(nx > 7 ? -1.25 : -3.0, nx > 7 ? 2.5 : 4.5);
     std::vector<T> lower, upper;
-    for (int i = 0; i < 64; ++i) {
+    // Enough intervals that the GPU back-end gives each work-item two of the
+    // three functions (a last block of one).
+    for (int i = 0; i < 10000; ++i) {
       lower.push_back(T(u(rng)));
       upper.push_back(T(u(rng)));
     }

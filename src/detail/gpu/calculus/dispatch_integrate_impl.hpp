@@ -34,8 +34,10 @@ sycl::event dispatch_integrate(sycl::queue& queue, const calculus_spline<FpType>
   if (n == 0) return queue.submit([&](sycl::handler& cgh) { cgh.depends_on(dependencies); });
   sycl::event event;
   select(partition_hint_list{}, layout, [&](auto ph) {
-    const integrate_args<FpType> args{spline, {const_cast<FpType*>(table), spline.nx, spline.ny}, lower, upper, n,
-                                      results};
+    const integrate_args<FpType> args{spline,  {const_cast<FpType*>(table), spline.nx, spline.ny},
+                                      lower,   upper,
+                                      n,       results,
+                                      function_block(n, spline.ny)};
     event = submit_integrate<FpType, decltype(ph)::value>(queue, args, dependencies);
   });
   return event;

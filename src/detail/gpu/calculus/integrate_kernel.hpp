@@ -12,6 +12,7 @@
 #include "detail/gpu/calculus/cell_polynomial.hpp"
 #include "detail/gpu/calculus/integral_table.hpp"
 #include "detail/gpu/interpolate/cell_search.hpp"
+#include "detail/gpu/interpolate/function_block.hpp"
 #include "detail/gpu/launch_range.hpp"
 #include "detail/outside_modes.hpp"
 
@@ -77,6 +78,7 @@ struct integrate_args {
   const FpType* upper;
   std::int64_t n;
   FpType* results;
+  std::int64_t function_block;  // functions per work-item (function_block)
 };
 
 // Integral of function j between two in_cell positions p and q (any order,
@@ -118,12 +120,44 @@ FpType line_integral(const calculus_spline<FpType>& s, const FpType* coeffs, std
   return (x2 - x1) * (value + c.slope(t) * ((x1 - end) + (x2 - end)) * FpType(0.5));
 }
 
-// results[j*n + i] for work-item w = j*n + i.
+// Interval i from xl <= xu, its bounds located at pl and pu: function j's
+// integral.
 template <partition_hint PH, typename FpType>
-void integrate_at(const integrate_args<FpType>& a, std::int64_t w) {
+FpType ordered_integral(const integrate_args<FpType>& a, const FpType* coeffs, std::int64_t j, FpType xl, FpType xu,
+                        const bound_position<FpType>& pl, const bound_position<FpType>& pu) {
+  const calculus_spline<FpType>& s = a.spline;
+  const FpType lo_end = partition_start<PH>(s.partitions, s.nx);
+  const FpType hi_end = partition_end<PH>(s.partitions, s.nx);
+  if (pl.kind == bound_kind::left_line && pu.kind == bound_kind::left_line) {
+    return line_integral<PH>(s, coeffs, j, true, lo_end, xl, xu);
+  }
+  if (pl.kind == bound_kind::right_line && pu.kind == bound_kind::right_line) {
+    return line_integral<PH>(s, coeffs, j, false, hi_end, xl, xu);
+  }
+  // The lines' parts up to the ends, then the polynomial pieces between.
+  const std::int64_t last = s.cells() - 1;
+  const bound_position<FpType> start{bound_kind::in_cell, 0, 0, FpType(0)};
+  const bound_position<FpType> end{bound_kind::in_cell, 0, last, hi_end - cell_origin<PH>(s.partitions, s.nx, last)};
+  const bool from_line = pl.kind == bound_kind::left_line, to_line = pu.kind == bound_kind::right_line;
+  FpType r = integral_between<PH>(a, coeffs, j, from_line ? start : pl, to_line ? end : pu);
+  if (from_line) r += line_integral<PH>(s, coeffs, j, true, lo_end, xl, lo_end);
+  if (to_line) r += line_integral<PH>(s, coeffs, j, false, hi_end, hi_end, xu);
+  if (pu.periods != pl.periods) {
+    const compensated_sum<FpType> whole = a.table.at(j, s.nx - 1);
+    r += static_cast<FpType>(pu.periods - pl.periods) * (whole.hi + whole.lo);
+  }
+  return r;
+}
+
+// Work-item k: interval i and the functions of its block (site_and_functions,
+// as interpolation blocks functions per site). The bounds are located once
+// for the block; results[j*n + i] for each of its functions j.
+template <partition_hint PH, typename FpType>
+void integrate_at(const integrate_args<FpType>& a, std::int64_t k) {
   const calculus_spline<FpType>& s = a.spline;
   if (s.construction_refused()) return;
-  const std::int64_t j = w / a.n, i = w % a.n;
+  const site_and_functions item(k, a.n, a.function_block, s.ny);
+  const std::int64_t i = item.s;
   FpType xl = a.lower[i], xu = a.upper[i];
   FpType sign = 1;
   if (xu < xl) {
@@ -136,43 +170,25 @@ void integrate_at(const integrate_args<FpType>& a, std::int64_t w) {
   const FpType hi_end = partition_end<PH>(s.partitions, s.nx);
   const bound_position<FpType> pl = locate_bound<PH>(s, lo_end, hi_end, xl);
   const bound_position<FpType> pu = locate_bound<PH>(s, lo_end, hi_end, xu);
-  if (pl.kind == bound_kind::not_a_number || pu.kind == bound_kind::not_a_number) {
-    a.results[w] = std::numeric_limits<FpType>::quiet_NaN();
-    return;
-  }
+  const bool not_a_number = pl.kind == bound_kind::not_a_number || pu.kind == bound_kind::not_a_number;
   const FpType* coeffs = *s.coeffs;
-  FpType r;
-  if (pl.kind == bound_kind::left_line && pu.kind == bound_kind::left_line) {
-    r = line_integral<PH>(s, coeffs, j, true, lo_end, xl, xu);
-  } else if (pl.kind == bound_kind::right_line && pu.kind == bound_kind::right_line) {
-    r = line_integral<PH>(s, coeffs, j, false, hi_end, xl, xu);
-  } else {
-    // The lines' parts up to the ends, then the polynomial pieces between.
-    const std::int64_t last = s.cells() - 1;
-    const bound_position<FpType> start{bound_kind::in_cell, 0, 0, FpType(0)};
-    const bound_position<FpType> end{bound_kind::in_cell, 0, last,
-                                     hi_end - cell_origin<PH>(s.partitions, s.nx, last)};
-    const bool from_line = pl.kind == bound_kind::left_line, to_line = pu.kind == bound_kind::right_line;
-    r = integral_between<PH>(a, coeffs, j, from_line ? start : pl, to_line ? end : pu);
-    if (from_line) r += line_integral<PH>(s, coeffs, j, true, lo_end, xl, lo_end);
-    if (to_line) r += line_integral<PH>(s, coeffs, j, false, hi_end, hi_end, xu);
-    if (pu.periods != pl.periods) {
-      const compensated_sum<FpType> whole = a.table.at(j, s.nx - 1);
-      r += static_cast<FpType>(pu.periods - pl.periods) * (whole.hi + whole.lo);
-    }
+  for (std::int64_t j = item.first; j < item.last; ++j) {
+    a.results[j * a.n + i] = not_a_number ? std::numeric_limits<FpType>::quiet_NaN()
+                                          : sign * ordered_integral<PH>(a, coeffs, j, xl, xu, pl, pu);
   }
-  a.results[w] = sign * r;
 }
 
 template <typename FpType, partition_hint PH>
 class integrate_kernel;
 
-// One work-item per (function, interval), after `dependencies` (which hold
-// the table's build).
+// One work-item per (interval, block of functions), after `dependencies`
+// (which hold the table's build).
 template <typename FpType, partition_hint PH>
 sycl::event submit_integrate(sycl::queue& queue, const integrate_args<FpType>& args,
                              const std::vector<sycl::event>& dependencies) {
-  const sycl::range<1> range = checked_launch_range(args.spline.ny, args.n);
+  checked_launch_range(args.spline.ny, args.n);
+  const sycl::range<1> range(
+      static_cast<std::size_t>(function_block_work_items(args.n, args.spline.ny, args.function_block)));
   return queue.submit([&](sycl::handler& cgh) {
     cgh.depends_on(dependencies);
     const integrate_args<FpType> a = args;
