@@ -52,6 +52,8 @@ TYPED_TEST(BadInput, PartitionsOutOfOrderAreRefusedByTheConstruction) {
                                  {{0, 1, 1, 3, 4}, df::partition_hint::quasi_uniform, not_increasing},
                                  {{0, 1, nan, 3, 4}, df::partition_hint::non_uniform, not_finite},
                                  {{0, 1, 2, 3, inf}, df::partition_hint::non_uniform, not_finite},
+                                 {{-inf, 1, 2, 3, 4}, df::partition_hint::non_uniform, not_finite},
+                                 {{0, 1, 2, 4, 3}, df::partition_hint::quasi_uniform, not_increasing},
                                  {{4, 0}, df::partition_hint::uniform, not_increasing},
                                  {{1, 1}, df::partition_hint::uniform, not_increasing},
                                  {{-inf, 1}, df::partition_hint::uniform, not_finite}};
@@ -79,6 +81,8 @@ TYPED_TEST(BadInput, PartitionsOutOfOrderAreRefusedByTheConstruction) {
       auto hermite_spline = make_spline<T, hermite>(b, c.q, 1, false);
       hermite_spline->set_internal_conditions(ic.get()).set_boundary_conditions(bc_type::free_end, T(0));
       check(*hermite_spline);
+      auto akima_spline = make_spline<T, akima>(b, c.q, 1, false);
+      check(*akima_spline);
     }
   }
 }

@@ -104,6 +104,51 @@ TEST(Kernels, MathFunctionsGiveTheStandardResults) {
   sycl::free(f, q);
 }
 
+// Integer atomics from every work-item of a kernel spread over the runtime's
+// threads: no update is lost, and each operation returns the value before it.
+template <typename T>
+void atomics_lose_no_update() {
+  using ref = sycl::atomic_ref<T, sycl::memory_order::relaxed, sycl::memory_scope::device,
+                               sycl::access::address_space::global_space>;
+  sycl::queue q;
+  constexpr std::size_t n = 1 << 16;
+  T* v = sycl::malloc_shared<T>(5, q);
+  std::fill_n(v, 5, T(0));
+  v[2] = T(n);
+  v[3] = T(n);
+  q.parallel_for(n, [=](sycl::id<1> i) {
+     const T k = static_cast<T>(i[0]);
+     ref(v[0]).fetch_add(T(1));
+     ref(v[1]).fetch_or(T(1) << (i[0] % 31));
+     ref(v[2]).fetch_min(k);
+     ref(v[3]) -= T(1);
+     ref(v[4]).fetch_max(k);
+   }).wait();
+  EXPECT_EQ(v[0], T(n));
+  EXPECT_EQ(v[1], T(0x7fffffff));
+  EXPECT_EQ(v[2], T(0));
+  EXPECT_EQ(v[3], T(0));
+  EXPECT_EQ(v[4], T(n - 1));
+
+  ref r(v[0]);
+  T expected = T(1);
+  EXPECT_FALSE(r.compare_exchange_strong(expected, T(9)));
+  EXPECT_EQ(expected, T(n));
+  EXPECT_TRUE(r.compare_exchange_strong(expected, T(9)));
+  EXPECT_EQ(r.exchange(T(3)), T(9));
+  EXPECT_EQ(r.fetch_and(T(2)), T(3));
+  EXPECT_EQ(r.fetch_xor(T(6)), T(2));
+  EXPECT_EQ(r.load(), T(4));
+  sycl::free(v, q);
+}
+
+TEST(Kernels, IntegerAtomicsLoseNoUpdate) {
+  atomics_lose_no_update<std::int32_t>();
+  atomics_lose_no_update<std::uint32_t>();
+  atomics_lose_no_update<std::int64_t>();
+  atomics_lose_no_update<std::uint64_t>();
+}
+
 constexpr std::size_t len = 1000;
 
 class Ordering : public testing::TestWithParam<device_type> {

@@ -6,6 +6,7 @@
 
 #define HOSTSYCL 1
 
+#include "sycl/hostsycl/atomic.hpp"
 #include "sycl/hostsycl/context.hpp"
 #include "sycl/hostsycl/device.hpp"
 #include "sycl/hostsycl/event.hpp"
