@@ -28,29 +28,50 @@ namespace {
 // the end sites is zero, not the rounding left by summing four basis terms.
 template <typename T>
 struct cell_writer {
-  const smoothing_basis& b;
+  const smoothing_basis* b;
   T* coeffs;
   double curvature_scale;  // from the scaled partition to units of x
   double f_next = 0.0;
   double m_next = 0.0;
 
   void operator()(std::int64_t i, double f, double f2) {
-    const double m = (i == 0 || i == b.sites() - 1) ? 0.0 : f2 * curvature_scale;
-    if (i < b.sites() - 1) curvature_cell(coeffs + 4 * i, f, f_next, m, m_next, b.reciprocal(i));
+    const double m = (i == 0 || i == b->sites() - 1) ? 0.0 : f2 * curvature_scale;
+    if (i < b->sites() - 1) curvature_cell(coeffs + 4 * i, f, f_next, m, m_next, b->reciprocal(i));
     f_next = f;
     m_next = m;
   }
 };
 
-inline double curvature_scale(const smoothing_basis& b) {
-  return 1.0 / b.length() / b.length();
+// The cells of functions j..j+F-1 from the factor.
+template <int F, typename T, typename Y>
+void write_fits(const smoothing_basis& b, const penalised_factor& f, Y y, T* const* coeffs, double* z) {
+  const double scale = 1.0 / b.length() / b.length();
+  cell_writer<T> writers[F];
+  for (int l = 0; l < F; ++l) writers[l] = cell_writer<T>{&b, coeffs[l], scale};
+  solve_penalised<F>(b, f, y, z, [&](std::int64_t i, const double* fit, const double* f2) {
+    for (int l = 0; l < F; ++l) writers[l](i, fit[l], f2[l]);
+  });
 }
 
-// Runs job(j, work) over every function j with `doubles` of work space per
-// run of functions a thread takes.
-template <typename PerFunction>
-std::int32_t for_each_function(std::int64_t ny, std::int64_t sites, std::int64_t doubles,
-                               const qrx_df_threader_block* threader, PerFunction per_function) {
+// Functions j..j+F-1 as lanes y(l, i).
+template <typename T, bool ColMajor>
+struct function_lanes {
+  const construct_setup<T>* s;
+  std::int64_t j;
+  T operator()(int l, std::int64_t i) const {
+    if constexpr (ColMajor) {
+      return s->values[i * s->ny + j + l];
+    } else {
+      return s->rows[j + l][i];
+    }
+  }
+};
+
+// Runs job(begin, end, work) over runs of the units [0, units) with
+// `doubles` of work space per run.
+template <typename Job>
+std::int32_t with_work(std::int64_t units, std::int64_t work_size, std::int64_t doubles,
+                       const qrx_df_threader_block* threader, Job per_run) {
   std::atomic<bool> failed{false};
   auto job = [&](std::int64_t begin, std::int64_t end) {
     work_buffer work(doubles);
@@ -58,17 +79,11 @@ std::int32_t for_each_function(std::int64_t ny, std::int64_t sites, std::int64_t
       failed.store(true, std::memory_order_relaxed);
       return;
     }
-    for (std::int64_t j = begin; j < end; ++j) per_function(j, work.data());
+    per_run(begin, end, work.data());
   };
-  const std::int32_t status = run_units(threader, ny, ny * sites, job);
+  const std::int32_t status = run_units(threader, units, work_size, job);
   if (status != QRX_DF_STATUS_OK) return status;
   return failed.load() ? QRX_DF_STATUS_BAD_ALLOC : QRX_DF_STATUS_OK;
-}
-
-template <typename T, bool ColMajor>
-auto values_of(const construct_setup<T>& s, std::int64_t j) {
-  const function_row<T, ColMajor> row = row_of<T, ColMajor>(s, j);
-  return [row](std::int64_t i) { return row[i]; };
 }
 
 template <typename T, bool ColMajor>
@@ -78,8 +93,11 @@ std::int32_t fit_given(const construct_setup<T>& s, const smoothing_basis& b, do
     work_buffer shared(3 * b.sites());
     if (!shared.ok()) return QRX_DF_STATUS_BAD_ALLOC;
     const natural_limit limit(b, shared.data());
-    return for_each_function(s.ny, s.nx, b.sites(), threader, [&](std::int64_t j, double* work) {
-      limit.fit(values_of<T, ColMajor>(s, j), s.coeffs[j], work);
+    return with_work(s.ny, s.ny * s.nx, b.sites(), threader, [&](std::int64_t begin, std::int64_t end, double* z) {
+      for (std::int64_t j = begin; j < end; ++j) {
+        const function_lanes<T, ColMajor> y{&s, j};
+        limit.fit([&](std::int64_t i) { return y(0, i); }, s.coeffs[j], z);
+      }
     });
   }
   // lambda integral f_xx^2 dx = lambda / L^3 * integral f_uu^2 du
@@ -88,10 +106,22 @@ std::int32_t fit_given(const construct_setup<T>& s, const smoothing_basis& b, do
   if (!factor_work.ok()) return QRX_DF_STATUS_BAD_ALLOC;
   penalised_factor f;
   if (!f.factor(b, lambda_u, factor_work.data())) return QRX_DF_STATUS_BAD_LAMBDA;
-  const double scale = curvature_scale(b);
-  return for_each_function(s.ny, s.nx, b.size(), threader, [&](std::int64_t j, double* z) {
-    solve_penalised(b, f, values_of<T, ColMajor>(s, j), z, cell_writer<T>{b, s.coeffs[j], scale});
-  });
+  // Units: blocks of gcv_block functions, the last one possibly short and
+  // then solved one by one.
+  const std::int64_t blocks = (s.ny + gcv_block - 1) / gcv_block;
+  return with_work(blocks, s.ny * s.nx, gcv_block * b.size(), threader,
+                   [&](std::int64_t begin, std::int64_t end, double* z) {
+                     for (std::int64_t u = begin; u < end; ++u) {
+                       const std::int64_t j = u * gcv_block;
+                       if (j + gcv_block <= s.ny) {
+                         write_fits<gcv_block>(b, f, function_lanes<T, ColMajor>{&s, j}, s.coeffs + j, z);
+                       } else {
+                         for (std::int64_t k = j; k < s.ny; ++k) {
+                           write_fits<1>(b, f, function_lanes<T, ColMajor>{&s, k}, s.coeffs + k, z);
+                         }
+                       }
+                     }
+                   });
 }
 
 template <typename T, bool ColMajor>
@@ -99,27 +129,28 @@ std::int32_t fit_by_gcv(const construct_setup<T>& s, const smoothing_basis& b, T
                         const qrx_df_threader_block* threader) {
   work_buffer scores(product_fits(s.ny, gcv_coarse) ? s.ny * gcv_coarse : -1);
   if (!scores.ok()) return QRX_DF_STATUS_BAD_ALLOC;
-  auto y_of = [&](std::int64_t j) { return values_of<T, ColMajor>(s, j); };
-  if (!gcv_coarse_scores(b, s.ny, y_of, scores.data(), threader)) return QRX_DF_STATUS_BAD_ALLOC;
+  auto lanes = [&](std::int64_t j) { return function_lanes<T, ColMajor>{&s, j}; };
+  if (!gcv_coarse_scores(b, s.ny, lanes, scores.data(), threader)) return QRX_DF_STATUS_BAD_ALLOC;
   const std::int64_t factor_size = penalised_factor::doubles(b.size());
-  const double scale = curvature_scale(b);
   const double cube = b.length() * b.length() * b.length();
   std::atomic<bool> unfactored{false};
-  const std::int32_t status =
-      for_each_function(s.ny, s.nx, factor_size + b.size(), threader, [&](std::int64_t j, double* work) {
+  const std::int32_t status = with_work(
+      s.ny, s.ny * s.nx, factor_size + b.size(), threader, [&](std::int64_t begin, std::int64_t end, double* work) {
         double* z = work + factor_size;
-        const auto y = y_of(j);
-        const gcv_choice choice = gcv_refine(scores.data() + j, s.ny, [&](double log_rho) {
-          return gcv_score_at(b, log_rho, y, work, z);
-        });
-        const double lambda_u = gcv_lambda(b, choice.log_rho);
-        chosen[j] = static_cast<T>(lambda_u * cube);
-        penalised_factor f;
-        if (!f.factor(b, lambda_u, work)) {
-          unfactored.store(true, std::memory_order_relaxed);
-          return;
+        for (std::int64_t j = begin; j < end; ++j) {
+          const function_lanes<T, ColMajor> y{&s, j};
+          const gcv_choice choice = gcv_refine(scores.data() + j, s.ny, [&](double log_rho) {
+            return gcv_score_at(b, log_rho, y, work, z);
+          });
+          const double lambda_u = gcv_lambda(b, choice.log_rho);
+          chosen[j] = static_cast<T>(lambda_u * cube);
+          penalised_factor f;
+          if (!f.factor(b, lambda_u, work)) {
+            unfactored.store(true, std::memory_order_relaxed);
+            continue;
+          }
+          write_fits<1>(b, f, y, s.coeffs + j, z);
         }
-        solve_penalised(b, f, y, z, cell_writer<T>{b, s.coeffs[j], scale});
       });
   if (status != QRX_DF_STATUS_OK) return status;
   // Every grid point failing to factor leaves no score to choose from.

@@ -427,7 +427,7 @@ template <typename T>
 double score_of(const smoothing_case<T>& c, const qrx_df::smoothing_basis& b, std::int64_t j, double log_rho) {
   std::vector<double> work(std::size_t(qrx_df::penalised_factor::doubles(b.size()) + b.size()));
   const T* y = c.y.data() + j * c.n;
-  return qrx_df::gcv_score_at(b, log_rho, [y](std::int64_t i) { return y[i]; }, work.data(),
+  return qrx_df::gcv_score_at(b, log_rho, [y](int, std::int64_t i) { return y[i]; }, work.data(),
                               work.data() + qrx_df::penalised_factor::doubles(b.size()));
 }
 

@@ -72,64 +72,84 @@ class penalised_factor {
   std::int64_t size_ = 0;
 };
 
-// One function's fit. y(i) is its value at site i; z has size() entries of
-// work space. site(i, f, f2) receives the fitted value and second
-// derivative (on the scaled partition) of every site, from the last down.
-// The right side is gathered into a window of four running sums while the
-// forward substitution passes, so each site is read once per sweep.
-template <typename Y, typename Site>
+// The fit of F functions at once: the factor and the basis are read once
+// for the block, and each lane does exactly the operations of a lone
+// function, so a function's result does not depend on its block. y(l, i) is
+// lane l's value at site i; z has F * size() entries of work space.
+// site(i, fit, f2) receives the F fitted values and second derivatives (on
+// the scaled partition) of every site, from the last down. The right side is
+// gathered into a window of four running sums while the forward substitution
+// passes, so each site is read once per sweep.
+template <int F, typename Y, typename Site>
 void solve_penalised(const smoothing_basis& b, const penalised_factor& f, Y y, double* z, Site site) {
   const std::int64_t n = b.sites();
   const std::int64_t size = b.size();
-  double r0 = 0.0, r1 = 0.0, r2 = 0.0, r3 = 0.0;  // B^T W y, entries a..a+3
-  double z1 = 0.0, z2 = 0.0, z3 = 0.0;            // z(a-1), z(a-2), z(a-3)
+  double r0[F] = {}, r1[F] = {}, r2[F] = {}, r3[F] = {};  // B^T W y, entries a..a+3
+  double z1[F] = {}, z2[F] = {}, z3[F] = {};              // z(a-1), z(a-2), z(a-3)
   auto add_site = [&](std::int64_t i) {
-    const double wy = b.weight(i) * static_cast<double>(y(i));
+    const double w = b.weight(i);
     const double* v = b.values(i);
-    r0 += wy * v[0];
-    r1 += wy * v[1];
-    r2 += wy * v[2];
-    r3 += wy * v[3];
+    for (int l = 0; l < F; ++l) {
+      const double wy = w * static_cast<double>(y(l, i));
+      r0[l] += wy * v[0];
+      r1[l] += wy * v[1];
+      r2[l] += wy * v[2];
+      r3[l] += wy * v[3];
+    }
   };
   for (std::int64_t a = 0; a < size; ++a) {
     if (a <= n - 2) add_site(a);
     if (a == n - 2) add_site(n - 1);
-    const double* l = f.row(a);
-    const double za = r0 - l[0] * z1 - l[1] * z2 - l[2] * z3;
-    z[a] = za;
-    z3 = z2;
-    z2 = z1;
-    z1 = za;
-    r0 = r1;
-    r1 = r2;
-    r2 = r3;
-    r3 = 0.0;
+    const double* lrow = f.row(a);
+    double* za = z + F * a;
+    for (int l = 0; l < F; ++l) {
+      za[l] = r0[l] - lrow[0] * z1[l] - lrow[1] * z2[l] - lrow[2] * z3[l];
+      z3[l] = z2[l];
+      z2[l] = z1[l];
+      z1[l] = za[l];
+      r0[l] = r1[l];
+      r1[l] = r2[l];
+      r2[l] = r3[l];
+      r3[l] = 0.0;
+    }
   }
-  double c1 = 0.0, c2 = 0.0, c3 = 0.0;  // c(a+1), c(a+2), c(a+3)
-  auto emit = [&](std::int64_t i, double c0) {
+  double c0[F], c1[F] = {}, c2[F] = {}, c3[F] = {};  // c(a), c(a+1), c(a+2), c(a+3)
+  double fit[F], f2[F];
+  auto emit = [&](std::int64_t i) {
     const double* v = b.values(i);
     const double* s = b.seconds(i);
-    site(i, v[0] * c0 + v[1] * c1 + v[2] * c2 + v[3] * c3, s[0] * c0 + s[1] * c1 + s[2] * c2 + s[3] * c3);
+    for (int l = 0; l < F; ++l) {
+      fit[l] = v[0] * c0[l] + v[1] * c1[l] + v[2] * c2[l] + v[3] * c3[l];
+      f2[l] = s[0] * c0[l] + s[1] * c1[l] + s[2] * c2[l] + s[3] * c3[l];
+    }
+    site(i, static_cast<const double*>(fit), static_cast<const double*>(f2));
   };
   for (std::int64_t a = size - 1; a >= 0; --a) {
-    const double c0 = z[a] * f.row(a)[3] - f.row(a + 1)[0] * c1 - f.row(a + 2)[1] * c2 - f.row(a + 3)[2] * c3;
-    if (a == n - 2) emit(n - 1, c0);
-    if (a <= n - 2) emit(a, c0);
-    c3 = c2;
-    c2 = c1;
-    c1 = c0;
+    const double d = f.row(a)[3], l1 = f.row(a + 1)[0], l2 = f.row(a + 2)[1], l3 = f.row(a + 3)[2];
+    const double* za = z + F * a;
+    for (int l = 0; l < F; ++l) c0[l] = za[l] * d - l1 * c1[l] - l2 * c2[l] - l3 * c3[l];
+    if (a == n - 2) emit(n - 1);
+    if (a <= n - 2) emit(a);
+    for (int l = 0; l < F; ++l) {
+      c3[l] = c2[l];
+      c2[l] = c1[l];
+      c1[l] = c0[l];
+    }
   }
 }
 
-// The weighted residual sum of squares of one function's fit.
-template <typename Y>
-double residual_sum(const smoothing_basis& b, const penalised_factor& f, Y y, double* z) {
-  compensated_sum<double> rss;
-  solve_penalised(b, f, y, z, [&](std::int64_t i, double fit, double) {
-    const double e = static_cast<double>(y(i)) - fit;
-    rss.add(b.weight(i) * e * e);
+// The weighted residual sums of squares of F functions' fits.
+template <int F, typename Y>
+void residual_sums(const smoothing_basis& b, const penalised_factor& f, Y y, double* z, double* rss) {
+  compensated_sum<double> sum[F];
+  solve_penalised<F>(b, f, y, z, [&](std::int64_t i, const double* fit, const double*) {
+    const double w = b.weight(i);
+    for (int l = 0; l < F; ++l) {
+      const double e = static_cast<double>(y(l, i)) - fit[l];
+      sum[l].add(w * e * e);
+    }
   });
-  return rss.hi + rss.lo;
+  for (int l = 0; l < F; ++l) rss[l] = sum[l].hi + sum[l].lo;
 }
 
 // tr(M^{-1} G) with S = M^{-1} = L^{-T} D^{-1} L^{-1}: from L^T S = D^{-1} L^{-1},

@@ -55,11 +55,14 @@ inline double gcv_lambda(const smoothing_basis& b, double log_rho) {
 
 // One function's score at log10 rho; factor_work and z as the penalised
 // system needs them.
+// y(0, i) is the function's value at site i.
 template <typename Y>
 double gcv_score_at(const smoothing_basis& b, double log_rho, Y y, double* factor_work, double* z) {
   penalised_factor f;
   if (!f.factor(b, gcv_lambda(b, log_rho), factor_work)) return std::numeric_limits<double>::infinity();
-  return gcv_score(residual_sum(b, f, y, z), influence_trace(b, f), static_cast<double>(b.positive_weights()));
+  double rss = 0.0;
+  residual_sums<1>(b, f, y, z, &rss);
+  return gcv_score(rss, influence_trace(b, f), static_cast<double>(b.positive_weights()));
 }
 
 struct gcv_choice {
@@ -124,29 +127,37 @@ gcv_choice gcv_refine(const double* coarse, std::int64_t stride, Score score) {
 }
 
 // Every function's coarse scores: scores[g * ny + j]. Work units are grid
-// points, each factorised once for all functions. y_of(j) gives function
-// j's values. False when memory ran out or the threader failed.
-template <typename YOf>
-bool gcv_coarse_scores(const smoothing_basis& b, std::int64_t ny, YOf y_of, double* scores,
+// points, each factorised once for all functions, which are solved in
+// blocks of gcv_block (the rest one by one). lanes(j) gives the values
+// y(l, i) of functions j + l. False when memory ran out or the threader
+// failed.
+inline constexpr int gcv_block = 4;
+
+template <typename Lanes>
+bool gcv_coarse_scores(const smoothing_basis& b, std::int64_t ny, Lanes lanes, double* scores,
                        const qrx_df_threader_block* threader) {
   std::atomic<bool> failed{false};
   const std::int64_t factor_size = penalised_factor::doubles(b.size());
+  const double m = static_cast<double>(b.positive_weights());
   auto job = [&](std::int64_t begin, std::int64_t end) {
-    work_buffer work(factor_size + b.size());
+    work_buffer work(factor_size + gcv_block * b.size());
     if (!work.ok()) {
       failed.store(true, std::memory_order_relaxed);
       return;
     }
+    double* z = work.data() + factor_size;
     for (std::int64_t g = begin; g < end; ++g) {
+      double* row = scores + g * ny;
       penalised_factor f;
-      const bool factored = f.factor(b, gcv_lambda(b, gcv_grid_point(static_cast<int>(g))), work.data());
-      const double trace = factored ? influence_trace(b, f) : 0.0;
-      for (std::int64_t j = 0; j < ny; ++j) {
-        scores[g * ny + j] =
-            factored ? gcv_score(residual_sum(b, f, y_of(j), work.data() + factor_size), trace,
-                                 static_cast<double>(b.positive_weights()))
-                     : std::numeric_limits<double>::infinity();
+      if (!f.factor(b, gcv_lambda(b, gcv_grid_point(static_cast<int>(g))), work.data())) {
+        for (std::int64_t j = 0; j < ny; ++j) row[j] = std::numeric_limits<double>::infinity();
+        continue;
       }
+      const double trace = influence_trace(b, f);
+      std::int64_t j = 0;
+      for (; j + gcv_block <= ny; j += gcv_block) residual_sums<gcv_block>(b, f, lanes(j), z, row + j);
+      for (; j < ny; ++j) residual_sums<1>(b, f, lanes(j), z, row + j);
+      for (j = 0; j < ny; ++j) row[j] = gcv_score(row[j], trace, m);
     }
   };
   if (run_units(threader, gcv_coarse, gcv_coarse * ny * b.sites(), job) != QRX_DF_STATUS_OK) return false;
