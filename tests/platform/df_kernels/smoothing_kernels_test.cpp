@@ -44,7 +44,6 @@ struct kernels<double> {
   static constexpr auto new_task = &qrx_df_kernel_dNewTask1D;
   static constexpr auto edit = &qrx_df_kernel_dEditPPSpline1D;
   static constexpr auto smooth = &qrx_df_kernel_dDFSmoothingCubicSpline1D;
-  static constexpr auto natural = &qrx_df_kernel_dDFNaturalCubicSpline1D;
 };
 
 // Sites on [-1, 3], unevenly spaced, and ny noisy functions (row-major
