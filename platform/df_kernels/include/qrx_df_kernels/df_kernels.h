@@ -83,6 +83,9 @@ typedef struct qrx_df_threader_block {
 #define QRX_DF_STATUS_BAD_EXTRAPOLATION (-1115) /* mode outside 0..4, or periodic on one side only */
 #define QRX_DF_STATUS_NO_LEVELS (-1116)         /* levels missing */
 #define QRX_DF_STATUS_BAD_MAX_ROOTS (-1117)     /* negative number of roots to store */
+/* Smoothing splines. Nothing is written. */
+#define QRX_DF_STATUS_BAD_WEIGHTS (-1118)       /* a weight not finite or negative, or fewer than three positive */
+#define QRX_DF_STATUS_BAD_LAMBDA (-1119)        /* lambda NaN or infinite, or too large to form the system */
 
 /* Attributes of qrx_df_kernel_iEditVal. */
 #define QRX_DF_ATTR_NY 16          /* number of functions (>= 0) */
@@ -115,6 +118,7 @@ typedef struct qrx_df_threader_block {
 #define QRX_DF_CUBIC_PCHIP 10   /* Fritsch-Butland monotone slopes */
 #define QRX_DF_CUBIC_MAKIMA 11  /* modified Akima slopes */
 #define QRX_DF_CUBIC_STEFFEN 12 /* Steffen's monotone slopes */
+#define QRX_DF_CUBIC_SMOOTHING 13 /* penalised least squares, DFSmoothingCubicSpline1D */
 
 /* Internal-condition types. Hermite cubics take the first derivatives at
  * the nx - 2 interior breakpoints, shared by all functions, or every
@@ -213,6 +217,25 @@ QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFPchipCubicSpline1D);
 QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFMakimaCubicSpline1D);
 QRX_DF_DECLARE_CONSTRUCT(qrx_df_kernel_dDFSteffenCubicSpline1D);
 #undef QRX_DF_DECLARE_CONSTRUCT
+
+/* Smoothing cubic spline (type QRX_DF_CUBIC_SMOOTHING, boundary kind 0 or
+ * free ends, at least three breakpoints): for each function y_j the C2 cubic
+ * f with breakpoints at the partition and f'' = 0 at its ends minimising
+ *   sum_i w_i (y_j(x_i) - f(x_i))^2 + lambda * integral f''(x)^2 dx.
+ * The nx weights are shared by every function; null means all 1; they must
+ * be finite and not negative, at least three positive. A site of weight 0
+ * stays a breakpoint but does not pull the curve. lambda = 0 gives the
+ * natural spline through the sites of positive weight. A negative lambda
+ * (-1, say) chooses each function's lambda by generalised cross-validation,
+ *   V = m RSS_w / (m - tr A)^2, m the number of positive weights,
+ * over 16 decades of lambda, and writes it to chosen[j] (ny entries; chosen
+ * may be null otherwise). Computed in double for float tasks too. */
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_sDFSmoothingCubicSpline1D(qrx_df_task* task, const float* weights,
+                                                                  float lambda, float* chosen,
+                                                                  const qrx_df_threader_block* threader);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_dDFSmoothingCubicSpline1D(qrx_df_task* task, const double* weights,
+                                                                  double lambda, double* chosen,
+                                                                  const qrx_df_threader_block* threader);
 
 /* Interpolation. der_indicators holds der_count entries; order d is computed
  * when entry d is non-zero (orders 0-1 of linear, 0-3 of cubic splines), and
