@@ -104,49 +104,33 @@ TEST(Kernels, MathFunctionsGiveTheStandardResults) {
   sycl::free(f, q);
 }
 
-// Integer atomics from every work-item of a kernel spread over the runtime's
-// threads: no update is lost, and each operation returns the value before it.
-template <typename T>
-void atomics_lose_no_update() {
-  using ref = sycl::atomic_ref<T, sycl::memory_order::relaxed, sycl::memory_scope::device,
-                               sycl::access::address_space::global_space>;
-  sycl::queue q;
-  constexpr std::size_t n = 1 << 16;
-  T* v = sycl::malloc_shared<T>(5, q);
-  std::fill_n(v, 5, T(0));
-  v[2] = T(n);
-  v[3] = T(n);
-  q.parallel_for(n, [=](sycl::id<1> i) {
-     const T k = static_cast<T>(i[0]);
-     ref(v[0]).fetch_add(T(1));
-     ref(v[1]).fetch_or(T(1) << (i[0] % 31));
-     ref(v[2]).fetch_min(k);
-     ref(v[3]) -= T(1);
-     ref(v[4]).fetch_max(k);
+// A kernel's reduction over work-items spread over the runtime's threads:
+// every work-item's value is combined once, into the variable's value from
+// before the kernel.
+template <typename T, typename Op>
+T reduce_indices(sycl::queue& q, T* var, T before, Op op, std::size_t n) {
+  *var = before;
+  q.submit([&](sycl::handler& h) {
+     h.parallel_for(sycl::range<1>(n), sycl::reduction(var, before, op), [=](sycl::item<1> it, auto& r) {
+       r.combine(static_cast<T>(it.get_linear_id()));
+     });
    }).wait();
-  EXPECT_EQ(v[0], T(n));
-  EXPECT_EQ(v[1], T(0x7fffffff));
-  EXPECT_EQ(v[2], T(0));
-  EXPECT_EQ(v[3], T(0));
-  EXPECT_EQ(v[4], T(n - 1));
-
-  ref r(v[0]);
-  T expected = T(1);
-  EXPECT_FALSE(r.compare_exchange_strong(expected, T(9)));
-  EXPECT_EQ(expected, T(n));
-  EXPECT_TRUE(r.compare_exchange_strong(expected, T(9)));
-  EXPECT_EQ(r.exchange(T(3)), T(9));
-  EXPECT_EQ(r.fetch_and(T(2)), T(3));
-  EXPECT_EQ(r.fetch_xor(T(6)), T(2));
-  EXPECT_EQ(r.load(), T(4));
-  sycl::free(v, q);
+  return *var;
 }
 
-TEST(Kernels, IntegerAtomicsLoseNoUpdate) {
-  atomics_lose_no_update<std::int32_t>();
-  atomics_lose_no_update<std::uint32_t>();
-  atomics_lose_no_update<std::int64_t>();
-  atomics_lose_no_update<std::uint64_t>();
+TEST(Kernels, IntegerReductionsCombineEveryWorkItemOnce) {
+  sycl::queue q;
+  constexpr std::size_t n = 1 << 16;
+  std::int64_t* v = sycl::malloc_shared<std::int64_t>(1, q);
+  std::int32_t* w = sycl::malloc_shared<std::int32_t>(1, q);
+  EXPECT_EQ(reduce_indices(q, w, std::int32_t(1) << 20, sycl::bit_or<std::int32_t>(), n), (1 << 20) | (n - 1));
+  EXPECT_EQ(reduce_indices(q, w, -1, sycl::bit_and<std::int32_t>(), n), 0);
+  EXPECT_EQ(reduce_indices(q, v, std::int64_t(5), sycl::minimum<std::int64_t>(), n), 0);
+  EXPECT_EQ(reduce_indices(q, v, std::int64_t(0), sycl::maximum<std::int64_t>(), n), std::int64_t(n - 1));
+  EXPECT_EQ(reduce_indices(q, v, std::int64_t(n) * 4, sycl::maximum<std::int64_t>(), n), std::int64_t(n) * 4);
+  EXPECT_EQ(reduce_indices(q, w, 7, sycl::bit_or<std::int32_t>(), 0), 7);  // no work-item: unchanged
+  sycl::free(v, q);
+  sycl::free(w, q);
 }
 
 constexpr std::size_t len = 1000;

@@ -6,7 +6,6 @@
 
 #define HOSTSYCL 1
 
-#include "sycl/hostsycl/atomic.hpp"
 #include "sycl/hostsycl/context.hpp"
 #include "sycl/hostsycl/device.hpp"
 #include "sycl/hostsycl/event.hpp"
@@ -18,4 +17,5 @@
 #include "sycl/hostsycl/property.hpp"
 #include "sycl/hostsycl/queue.hpp"
 #include "sycl/hostsycl/range.hpp"
+#include "sycl/hostsycl/reduction.hpp"
 #include "sycl/hostsycl/usm.hpp"

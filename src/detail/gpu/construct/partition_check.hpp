@@ -26,26 +26,22 @@ inline std::int64_t partition_check_items(std::int64_t nx, partition_hint hint) 
   return (nx - 1 + partition_check_pairs - 1) / partition_check_pairs;
 }
 
-// The check of pair (x[k], x[k + 1]) by the work-item of cell k, for
-// constructions whose work-items are one per cell: a fault is or-ed into
-// *faults, which stays untouched (and so uncontended) while the partition is
-// sound. The work-item of cell 0 also checks both ends, since a strictly
-// increasing run between finite ends is finite throughout; a uniform
-// partition is its two ends, checked once.
+// The faults of pair (x[k], x[k + 1]), k in [0, nx - 1), as found by the
+// work-item of cell k of a construction whose work-items are one per cell.
+// Every breakpoint is in some pair, so or-ing the pairs' faults checks the
+// whole partition; a uniform partition is its two ends, whatever k. Without
+// branches, so that the work-items' loop stays a vector loop where the
+// implementation makes one.
 template <partition_hint P, typename T>
-void check_cell_pair(const T* x, std::int64_t nx, std::int64_t k, std::int32_t* faults) {
-  std::int32_t found = partition_sound;
-  if constexpr (P == partition_hint::uniform) {
-    if (k != 0) return;
-    found = run_faults(x, 0, 1);
-  } else {
-    if (!(x[k] < x[k + 1])) found = run_faults(x, k, k + 1);
-    if (k == 0) found |= run_faults(x, 0, 0) | run_faults(x, nx - 1, nx - 1);
-  }
-  if (found == partition_sound) return;
-  sycl::atomic_ref<std::int32_t, sycl::memory_order::relaxed, sycl::memory_scope::device,
-                   sycl::access::address_space::global_space>(*faults)
-      .fetch_or(found);
+std::int32_t cell_pair_faults(const T* x, std::int64_t k) {
+  if constexpr (P == partition_hint::uniform) k = 0;
+  const T lo = x[k];
+  const T hi = x[k + 1];
+  const auto out_of_order = static_cast<std::int32_t>(!(lo < hi));
+  const bool lo_finite = finite(lo);
+  const bool hi_finite = finite(hi);
+  const auto not_finite = static_cast<std::int32_t>(!(lo_finite && hi_finite));
+  return (out_of_order * partition_not_increasing) | (not_finite * (partition_not_finite | partition_not_increasing));
 }
 
 // Submits the check of the partition after `dependencies`: work-item b writes the faults of its pairs (x[i], x[i + 1]) to faults[b]
