@@ -40,7 +40,7 @@ struct data_lanes {
   std::int64_t ndata;
   std::int64_t ny;
   std::int64_t j;
-  T operator()(int l, std::int64_t i) const {
+  T operator()(std::int64_t l, std::int64_t i) const {
     if constexpr (ColMajor) {
       return y[i * ny + j + l];
     } else {
@@ -69,12 +69,12 @@ void write_cells(const knot_basis& basis, const double* c, T* coeffs) {
 // Functions j..j+F-1: their right sides summed over the blocks in order,
 // solved, written. r and part hold F * size doubles each.
 template <int F, typename T, typename Y>
-void fit_lanes(const least_squares_blocks& blocks, const knot_basis& basis, const penalised_factor& f, Y y,
-               T* const* coeffs, double* r, double* part) {
+void fit_lanes(const least_squares_blocks& blocks, const knot_basis& basis, const penalised_factor& f,
+               std::int64_t j, Y y, T* const* coeffs, double* r, double* part) {
   const std::int64_t entries = F * blocks.size();
-  blocks.right_sides<F>(0, y, r);
+  blocks.right_sides<F>(0, j, y, r);
   for (std::int64_t b = 1; b < blocks.blocks(); ++b) {
-    blocks.right_sides<F>(b, y, part);
+    blocks.right_sides<F>(b, j, y, part);
     for (std::int64_t e = 0; e < entries; ++e) r[e] += part[e];
   }
   solve_factored<F>(f, r);
@@ -137,21 +137,27 @@ std::int32_t construct_least_squares(qrx_df_task* task, const T* x, const T* y, 
     return static_cast<double>(k + 1 < nx ? locator.origin(k) : locator.b);
   });
   if (!basis.ok()) return QRX_DF_STATUS_BAD_ALLOC;
-  least_squares_blocks blocks(basis, ndata);
+  least_squares_blocks blocks(basis, ndata, ny);
+  const bool col_major = y_hint == QRX_DF_FUNCTIONS_COL_MAJOR;
   if (!blocks.ok()) return QRX_DF_STATUS_BAD_ALLOC;
 
-  auto gather = [&](std::int64_t begin, std::int64_t end) {
-    for (std::int64_t b = begin; b < end; ++b) {
-      blocks.gather(
-          b,
-          [&](std::int64_t i, std::int64_t* k, double* s) {
-            *k = locator.cell(x[i]);
-            *s = static_cast<double>(x[i]) - basis.t(*k);
-          },
-          [&](std::int64_t i) { return weights != nullptr ? static_cast<double>(weights[i]) : 1.0; });
-    }
-  };
-  if (run_units(threader, blocks.blocks(), 16 * ndata, gather) != QRX_DF_STATUS_OK) return QRX_DF_STATUS_BAD_ALLOC;
+  std::int32_t gathered = QRX_DF_STATUS_OK;
+  select(value_list<bool, false, true>{}, col_major, [&](auto layout) {
+    const data_lanes<T, decltype(layout)::value> all{y, ndata, ny, 0};
+    auto gather = [&](std::int64_t begin, std::int64_t end) {
+      for (std::int64_t b = begin; b < end; ++b) {
+        blocks.gather(
+            b,
+            [&](std::int64_t i, std::int64_t* k, double* s) {
+              *k = locator.cell(x[i]);
+              *s = static_cast<double>(x[i]) - basis.t(*k);
+            },
+            [&](std::int64_t i) { return weights != nullptr ? static_cast<double>(weights[i]) : 1.0; }, all);
+      }
+    };
+    gathered = run_units(threader, blocks.blocks(), 16 * ndata, gather);
+  });
+  if (gathered != QRX_DF_STATUS_OK) return QRX_DF_STATUS_BAD_ALLOC;
   blocks.sum_band(0, basis.size());
   if (!blocks.determine_spline()) return QRX_DF_STATUS_DATA_UNDETERMINED;
   work_buffer factor_work(penalised_factor::doubles(basis.size()));
@@ -169,7 +175,6 @@ std::int32_t construct_least_squares(qrx_df_task* task, const T* x, const T* y, 
   const std::int64_t units = (ny + lanes_per_block - 1) / lanes_per_block;
   std::atomic<bool> failed{false};
   std::int32_t status = QRX_DF_STATUS_OK;
-  const bool col_major = y_hint == QRX_DF_FUNCTIONS_COL_MAJOR;
   select(value_list<bool, false, true>{}, col_major, [&](auto layout) {
     constexpr bool ColMajor = decltype(layout)::value;
     auto fit = [&](std::int64_t begin, std::int64_t end) {
@@ -183,10 +188,11 @@ std::int32_t construct_least_squares(qrx_df_task* task, const T* x, const T* y, 
       for (std::int64_t u = begin; u < end; ++u) {
         const std::int64_t j = u * lanes_per_block;
         if (j + lanes_per_block <= ny) {
-          fit_lanes<lanes_per_block>(blocks, basis, f, data_lanes<T, ColMajor>{y, ndata, ny, j}, coeffs + j, r, part);
+          fit_lanes<lanes_per_block>(blocks, basis, f, j, data_lanes<T, ColMajor>{y, ndata, ny, j}, coeffs + j, r,
+                                                part);
         } else {
           for (std::int64_t k = j; k < ny; ++k) {
-            fit_lanes<1>(blocks, basis, f, data_lanes<T, ColMajor>{y, ndata, ny, k}, coeffs + k, r, part);
+            fit_lanes<1>(blocks, basis, f, k, data_lanes<T, ColMajor>{y, ndata, ny, k}, coeffs + k, r, part);
           }
         }
       }
