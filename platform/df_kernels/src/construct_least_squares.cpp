@@ -188,8 +188,8 @@ std::int32_t construct_least_squares(qrx_df_task* task, const T* x, const T* y, 
       for (std::int64_t u = begin; u < end; ++u) {
         const std::int64_t j = u * lanes_per_block;
         if (j + lanes_per_block <= ny) {
-          fit_lanes<lanes_per_block>(blocks, basis, f, j, data_lanes<T, ColMajor>{y, ndata, ny, j}, coeffs + j, r,
-                                                part);
+          const data_lanes<T, ColMajor> lanes{y, ndata, ny, j};
+          fit_lanes<lanes_per_block>(blocks, basis, f, j, lanes, coeffs + j, r, part);
         } else {
           for (std::int64_t k = j; k < ny; ++k) {
             fit_lanes<1>(blocks, basis, f, k, data_lanes<T, ColMajor>{y, ndata, ny, k}, coeffs + k, r, part);
