@@ -3,3 +3,7 @@
 qrx_add_benchmark(bench_smoothing
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_smoothing.cpp
   LIBS qrx_df_kernels_objects qrx_lumo_thread)
+# Least-squares spline kernels called directly: build/bin/bench_least_squares.
+qrx_add_benchmark(bench_least_squares
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_least_squares.cpp
+  LIBS qrx_df_kernels_objects qrx_lumo_thread)

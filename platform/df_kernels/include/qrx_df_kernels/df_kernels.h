@@ -86,6 +86,9 @@ typedef struct qrx_df_threader_block {
 /* Smoothing splines. Nothing is written. */
 #define QRX_DF_STATUS_BAD_WEIGHTS (-1118)       /* a weight not finite or negative, or fewer than three positive */
 #define QRX_DF_STATUS_BAD_LAMBDA (-1119)        /* lambda NaN or infinite, or too large to form the system */
+/* Least-squares splines. Nothing is written. */
+#define QRX_DF_STATUS_DATA_SITE_OUTSIDE (-1120) /* a data site NaN, or outside the partition's [a, b] */
+#define QRX_DF_STATUS_DATA_UNDETERMINED (-1121) /* the sites of positive weight do not determine the spline */
 
 /* Attributes of qrx_df_kernel_iEditVal. */
 #define QRX_DF_ATTR_NY 16          /* number of functions (>= 0) */
@@ -119,6 +122,7 @@ typedef struct qrx_df_threader_block {
 #define QRX_DF_CUBIC_MAKIMA 11  /* modified Akima slopes */
 #define QRX_DF_CUBIC_STEFFEN 12 /* Steffen's monotone slopes */
 #define QRX_DF_CUBIC_SMOOTHING 13 /* penalised least squares, DFSmoothingCubicSpline1D */
+#define QRX_DF_CUBIC_LEAST_SQUARES 14 /* least squares on the partition, DFLeastSquaresCubicSpline1D */
 
 /* Internal-condition types. Hermite cubics take the first derivatives at
  * the nx - 2 interior breakpoints, shared by all functions, or every
@@ -236,6 +240,29 @@ QRX_DF_KERNEL_API int32_t qrx_df_kernel_sDFSmoothingCubicSpline1D(qrx_df_task* t
 QRX_DF_KERNEL_API int32_t qrx_df_kernel_dDFSmoothingCubicSpline1D(qrx_df_task* task, const double* weights,
                                                                   double lambda, double* chosen,
                                                                   const qrx_df_threader_block* threader);
+
+/* Least-squares cubic spline (type QRX_DF_CUBIC_LEAST_SQUARES, boundary kind
+ * 0): for each function the C2 cubic f with breakpoints at the partition's
+ * nx >= 2 knots (the nx + 2 cubic B-splines on them, end knots four-fold)
+ * minimising sum_i w_i (y_ji - f(x_i))^2 over ndata data sites x_i in
+ * [a, b], in any order, shared by every function. The data values are laid
+ * out as the function hint says for function values, with ndata in place of
+ * nx: y[j*ndata + i] (default, row-major) or y[i*ny + j] (column-major); the
+ * task's own function values are not read. The ndata weights must be finite
+ * and not negative (null: all 1); a site of weight 0 is ignored, its value
+ * never read. Refused with QRX_DF_STATUS_DATA_UNDETERMINED when the sites of
+ * positive weight do not determine the spline (Schoenberg-Whitney: some
+ * increasing distinct sites s_0 < ... < s_{nx+1} with B_i(s_i) != 0), or the
+ * normal equations are singular to rounding. The result does not depend on
+ * the number of threads. Computed in double for float tasks too. */
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_sDFLeastSquaresCubicSpline1D(qrx_df_task* task, const float* x,
+                                                                     const float* y, int64_t ndata, int64_t y_hint,
+                                                                     const float* weights,
+                                                                     const qrx_df_threader_block* threader);
+QRX_DF_KERNEL_API int32_t qrx_df_kernel_dDFLeastSquaresCubicSpline1D(qrx_df_task* task, const double* x,
+                                                                     const double* y, int64_t ndata, int64_t y_hint,
+                                                                     const double* weights,
+                                                                     const qrx_df_threader_block* threader);
 
 /* Interpolation. der_indicators holds der_count entries; order d is computed
  * when entry d is non-zero (orders 0-1 of linear, 0-3 of cubic splines), and

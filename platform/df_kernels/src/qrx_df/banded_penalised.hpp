@@ -32,15 +32,25 @@ class penalised_factor {
   // when a pivot is not positive and finite: lambda too large for the
   // matrix to be formed, or rounding beyond repair.
   bool factor(const smoothing_basis& b, double lambda_u, double* work) {
+    return factor_band(b.size(), [&](int d, std::int64_t a) { return b.g(d, a) + lambda_u * b.omega(d, a); }, 0.0,
+                       work);
+  }
+
+  // Factors the symmetric band m(d, a) = M(a, a - d), d = 0..3, read only
+  // for a >= d. False when a pivot is not finite or not above
+  // min_ratio * M(a, a): the matrix is not positive definite, or so close
+  // to singular that the pivot is rounding left over from the diagonal.
+  template <typename Band>
+  bool factor_band(std::int64_t size, Band m, double min_ratio, double* work) {
     rows_ = work;
-    size_ = b.size();
+    size_ = size;
     double d1 = 0.0, d2 = 0.0, d3 = 0.0;  // D(a-1), D(a-2), D(a-3)
     for (std::int64_t a = 0; a < size_; ++a) {
       double* r = rows_ + 4 * a;
-      const double m0 = b.g(0, a) + lambda_u * b.omega(0, a);
-      const double m1 = a >= 1 ? b.g(1, a) + lambda_u * b.omega(1, a) : 0.0;
-      const double m2 = a >= 2 ? b.g(2, a) + lambda_u * b.omega(2, a) : 0.0;
-      const double m3 = a >= 3 ? b.g(3, a) + lambda_u * b.omega(3, a) : 0.0;
+      const double m0 = m(0, a);
+      const double m1 = a >= 1 ? m(1, a) : 0.0;
+      const double m2 = a >= 2 ? m(2, a) : 0.0;
+      const double m3 = a >= 3 ? m(3, a) : 0.0;
       // u_d = L(a, a-d) D(a-d)
       const double u3 = m3;
       const double l3 = a >= 3 ? u3 / d3 : 0.0;
@@ -49,7 +59,7 @@ class penalised_factor {
       const double u1 = a >= 1 ? m1 - u3 * rows_[4 * (a - 1) + 1] - u2 * rows_[4 * (a - 1)] : 0.0;
       const double l1 = a >= 1 ? u1 / d1 : 0.0;
       const double d = m0 - u3 * l3 - u2 * l2 - u1 * l1;
-      if (!(d > 0.0) || !std::isfinite(d)) return false;
+      if (!(d > 0.0) || !(d > min_ratio * m0) || !std::isfinite(d)) return false;
       r[0] = l1;
       r[1] = l2;
       r[2] = l3;
@@ -71,6 +81,35 @@ class penalised_factor {
   double* rows_ = nullptr;
   std::int64_t size_ = 0;
 };
+
+// Solves M c = r for F right sides in place: r[l * size + a] is lane l's
+// entry a, overwritten by c. Each lane does the operations of a lone one.
+template <int F>
+void solve_factored(const penalised_factor& f, double* r) {
+  const std::int64_t size = f.size();
+  for (std::int64_t a = 0; a < size; ++a) {
+    const double* lrow = f.row(a);
+    for (int l = 0; l < F; ++l) {
+      double* z = r + l * size + a;
+      double v = z[0];
+      if (a >= 1) v -= lrow[0] * z[-1];
+      if (a >= 2) v -= lrow[1] * z[-2];
+      if (a >= 3) v -= lrow[2] * z[-3];
+      z[0] = v;
+    }
+  }
+  for (std::int64_t a = size - 1; a >= 0; --a) {
+    const double d = f.row(a)[3], l1 = f.row(a + 1)[0], l2 = f.row(a + 2)[1], l3 = f.row(a + 3)[2];
+    for (int l = 0; l < F; ++l) {
+      double* c = r + l * size + a;
+      double v = c[0] * d;
+      if (a + 1 < size) v -= l1 * c[1];
+      if (a + 2 < size) v -= l2 * c[2];
+      if (a + 3 < size) v -= l3 * c[3];
+      c[0] = v;
+    }
+  }
+}
 
 // The fit of F functions at once: the factor and the basis are read once
 // for the block, and each lane does exactly the operations of a lone
