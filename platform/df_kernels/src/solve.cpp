@@ -11,6 +11,7 @@
 #include "qrx_df/cell_locator.hpp"
 #include "qrx_df/cell_roots.hpp"
 #include "qrx_df/evaluable_task.hpp"
+#include "qrx_df/isa.hpp"
 #include "qrx_df/monotone_inverse.hpp"
 #include "qrx_df/parallel.hpp"
 #include "qrx_df/range_tree.hpp"
@@ -120,49 +121,28 @@ struct function_roots {
   }
 
   // The inverse of a function whose every piece rises or falls, for m <=
-  // monotone_inverse::chunk levels: the one cell that may hold each level,
-  // then its root as cell() gives it; a cell whose piece turns inside goes
-  // through cell() itself.
-  void inverse(const T* y, std::int64_t m, std::int64_t max_roots, T* roots, std::int64_t* counts) const {
-    const monotone_inverse<T> inv{loc, c, tree, order, nc, leaves};
-    std::int64_t cells[monotone_inverse<T>::chunk];
-    inv.locate(y, m, cells);
+  // monotone_inverse::chunk levels, by the chunk's variant; a cell whose
+  // piece turns inside goes through cell() itself.
+  void inverse(invert_chunk_fn<T> invert, const T* y, std::int64_t m, std::int64_t max_roots, T* roots,
+               std::int64_t* counts) const {
+    constexpr std::int64_t chunk = monotone_inverse<T>::chunk;
+    std::int64_t cells[chunk];
+    T x[chunk];
+    inverse_outcome outcome[chunk];
+    invert(monotone_inverse<T>{loc, c, tree, order, nc, leaves}, y, m, cells, x, outcome);
     for (std::int64_t i = 0; i < m; ++i) {
       T* out = roots != nullptr ? roots + i * max_roots : nullptr;
       std::int64_t count = 0;
-      auto add = [&](T x) {
-        if (count < max_roots) out[count] = x;
-        ++count;
-      };
-      const std::int64_t k = cells[i];
-      if (k >= 0) {
-        const T h = loc->width(k);
-        if (inv.plain(k, h)) {
-          plain_cell(k, h, y[i], add);
-        } else {
-          cell(k, y[i], add);
-        }
+      if (outcome[i] == inverse_outcome::general) {
+        cell(cells[i], y[i], [&](T r) {
+          if (count < max_roots) out[count] = r;
+          ++count;
+        });
+      } else if (outcome[i] == inverse_outcome::root) {
+        if (max_roots > 0) out[0] = x[i];
+        count = 1;
       }
       counts[i] = count;
-    }
-  }
-
-  // cell() on a cell of a monotone function whose piece has no NaN and no
-  // critical point inside: no flat cell comes before it, and the cell is
-  // one piece from 0 to h.
-  template <typename Add>
-  void plain_cell(std::int64_t k, T h, T y, Add&& add) const {
-    const T* p = c + k * order;
-    const bool last = k + 1 == nc;
-    const level_piece<T> g{p, order, p[0] - y};
-    const T right = !last && p[order] == p[order] ? p[order] - y : g.value(h);
-    const T origin = loc->origin(k);
-    if (g.c0y == T(0)) {
-      add(origin);
-    } else if ((g.c0y < T(0) && right > T(0)) || (g.c0y > T(0) && right < T(0))) {
-      add(origin + g.root_between(T(0), h, g.c0y, right));
-    } else if (last && right == T(0)) {
-      add(origin + h);
     }
   }
 
@@ -199,6 +179,7 @@ std::int32_t solve(qrx_df_task* task, const T* tree, std::int64_t n, const T* y,
   const std::int64_t leaves = qrx_df_range_tree_leaves(task->nx);
   T* const* coeffs = reinterpret_cast<T* const*>(task->coeffs);
   const std::int64_t blocks = (n + block_levels - 1) / block_levels;
+  const isa target = best_isa();
   auto job = [&](std::int64_t begin, std::int64_t end) {
     for (std::int64_t u = begin; u < end; ++u) {
       const std::int64_t j = u / blocks;
@@ -206,9 +187,11 @@ std::int32_t solve(qrx_df_task* task, const T* tree, std::int64_t n, const T* y,
       const std::int64_t i1 = std::min(n, i0 + block_levels);
       const function_roots<T> f{&loc, coeffs[j], tree + 2 * j * 2 * leaves, task->order, task->nx - 1, leaves};
       if (f.tree[0] != T(0)) {
+        const invert_chunk_fn<T> invert = choose_invert_chunk<T>(target, task->order, f.tree[0] > T(0));
         for (std::int64_t i = i0; i < i1; i += monotone_inverse<T>::chunk) {
           const std::int64_t m = std::min(i1 - i, monotone_inverse<T>::chunk);
-          f.inverse(y + i, m, max_roots, roots != nullptr ? roots + (j * n + i) * max_roots : nullptr, counts + j * n + i);
+          f.inverse(invert, y + i, m, max_roots, roots != nullptr ? roots + (j * n + i) * max_roots : nullptr,
+                    counts + j * n + i);
         }
         continue;
       }
