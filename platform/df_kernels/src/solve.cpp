@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "qrx_df/cell_locator.hpp"
 #include "qrx_df/cell_roots.hpp"
@@ -198,7 +199,7 @@ std::int32_t solve(qrx_df_task* task, const T* tree, std::int64_t n, const T* y,
       for (std::int64_t i = i0; i < i1; ++i) {
         T* out = roots != nullptr ? roots + (j * n + i) * max_roots : nullptr;
         std::int64_t count = 0;
-        if (y[i] == y[i]) {
+        if (std::fabs(y[i]) <= std::numeric_limits<T>::max()) {  // no root for NaN, nor for an infinite level
           f.find(y[i], [&](T x) {
             if (count < max_roots) out[count] = x;
             ++count;

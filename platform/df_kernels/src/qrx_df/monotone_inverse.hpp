@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <type_traits>
 
 #include "qrx_df/cell_locator.hpp"
@@ -39,7 +40,8 @@ struct monotone_inverse {
   }
 
   // cells[i] for the m <= chunk levels y: the cell that may hold y[i], or -1
-  // where no cell can: before the first start (in the direction), or NaN.
+  // where no cell can: before the first start (in the direction), NaN or
+  // infinite.
   template <int Order, bool Rising>
   void locate(const T* y, std::int64_t m, std::int64_t* cells) const {
     // Down to the leaf whose range is the first to reach y: left while y is
@@ -72,7 +74,10 @@ struct monotone_inverse {
         len[i] -= half;
       }
     }
-    for (std::int64_t i = 0; i < m; ++i) cells[i] = before<Rising>(y[i], c[0]) || y[i] != y[i] ? -1 : at[i];
+    for (std::int64_t i = 0; i < m; ++i) {
+      const bool finite = std::fabs(y[i]) <= std::numeric_limits<T>::max();
+      cells[i] = before<Rising>(y[i], c[0]) || !finite ? -1 : at[i];
+    }
   }
 
 };
