@@ -130,7 +130,7 @@ struct function_roots {
     std::int64_t cells[chunk];
     T x[chunk];
     inverse_outcome outcome[chunk];
-    invert(monotone_inverse<T>{loc, c, tree, order, nc, leaves}, y, m, cells, x, outcome);
+    invert(monotone_inverse<T>{loc, c, tree, nc, leaves}, y, m, cells, x, outcome);
     for (std::int64_t i = 0; i < m; ++i) {
       T* out = roots != nullptr ? roots + i * max_roots : nullptr;
       std::int64_t count = 0;

@@ -1,7 +1,8 @@
 // The integration and solving kernels called directly: statuses for bad
 // arguments (never a crash), tables that do not depend on the number of
 // threads that build them, and the inverse of monotone functions against
-// the search every other function takes.
+// the search every other function takes, in every instruction-set variant
+// this processor runs.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "qrx_df/cell_locator.hpp"
+#include "qrx_df/isa.hpp"
+#include "qrx_df/monotone_inverse.hpp"
+#include "qrx_df/task_record.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "qrx_lumo_thread/threader.h"
 
@@ -266,6 +271,57 @@ TYPED_TEST(CalculusKernels, MonotoneInverseMatchesTheGeneralSearch) {
         if (hint == QRX_DF_PARTITION_NON_UNIFORM) {
           for (std::int64_t c = 0; c + 1 < nx; c += 97) {
             EXPECT_EQ(fast_roots[std::size_t((f * n + 6 + c) * max_roots)], t.x[std::size_t(c)]) << "cell " << c;
+          }
+        }
+      }
+    }
+  }
+}
+
+// Every instruction-set variant of the monotone inverse's chunks gives bit
+// for bit what the baseline one gives, chunk by chunk, for both directions
+// and orders (a last chunk shorter than the others included).
+TYPED_TEST(CalculusKernels, MonotoneInverseVariantsAgree) {
+  using T = TypeParam;
+  using k = calculus_kernels<T>;
+  constexpr std::int64_t chunk = qrx_df::monotone_inverse<T>::chunk;
+  for (std::int64_t order : {std::int64_t{4}, std::int64_t{2}}) {
+    const std::int64_t nx = 3001;
+    monotone_task<T> t(nx, order, QRX_DF_PARTITION_NON_UNIFORM);
+    const std::int64_t leaves = qrx_df_range_tree_leaves(nx);
+    std::vector<T> tree(std::size_t(qrx_df_range_tree_size(nx, 2)));
+    ASSERT_EQ(k::tree(t.task, tree.data(), nullptr), 0);
+    qrx_df::cell_locator<T> loc;
+    ASSERT_TRUE(loc.attach(t.task));
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<double> u(-10.0, 3000.0);
+    std::vector<T> levels(std::size_t(5 * chunk + 7));
+    for (T& y : levels) y = T(u(rng));
+    for (std::int64_t f = 0; f < 2; ++f) {
+      const T* node = tree.data() + 4 * leaves * f;
+      const qrx_df::monotone_inverse<T> inv{&loc, static_cast<const T*>(t.task->coeffs[f]), node, nx - 1, leaves};
+      std::vector<T> y(levels);
+      if (f == 1) {
+        for (T& v : y) v = -v;
+      }
+      for (qrx_df::isa v : {qrx_df::isa::avx2, qrx_df::isa::avx512}) {
+        if (!qrx_df::isa_supported(v)) continue;
+        SCOPED_TRACE(::testing::Message() << "order " << order << " function " << f << " variant " << int(v));
+        const auto base = qrx_df::choose_invert_chunk<T>(qrx_df::isa::baseline, order, node[0] > T(0));
+        const auto variant = qrx_df::choose_invert_chunk<T>(v, order, node[0] > T(0));
+        for (std::int64_t i = 0; i < std::int64_t(y.size()); i += chunk) {
+          const std::int64_t m = std::min(std::int64_t(y.size()) - i, chunk);
+          std::int64_t cells[2][chunk];
+          T x[2][chunk];
+          qrx_df::inverse_outcome outcome[2][chunk];
+          base(inv, y.data() + i, m, cells[0], x[0], outcome[0]);
+          variant(inv, y.data() + i, m, cells[1], x[1], outcome[1]);
+          for (std::int64_t l = 0; l < m; ++l) {
+            ASSERT_EQ(cells[0][l], cells[1][l]) << "level " << y[std::size_t(i + l)];
+            ASSERT_EQ(outcome[0][l], outcome[1][l]) << "level " << y[std::size_t(i + l)];
+            if (outcome[0][l] == qrx_df::inverse_outcome::root) {
+              EXPECT_EQ(x[0][l], x[1][l]) << "level " << y[std::size_t(i + l)];
+            }
           }
         }
       }

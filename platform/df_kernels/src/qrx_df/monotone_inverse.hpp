@@ -28,7 +28,6 @@ struct monotone_inverse {
   const cell_locator<T>* loc;
   const T* c;  // the function's pieces
   const T* tree;
-  std::int64_t order;
   std::int64_t nc;  // cells
   std::int64_t leaves;
 
@@ -79,7 +78,6 @@ struct monotone_inverse {
       cells[i] = before<Rising>(y[i], c[0]) || !finite ? -1 : at[i];
     }
   }
-
 };
 
 // The pieces of a chunk of levels' cells, one lane a level, as arrays the
@@ -202,7 +200,7 @@ void invert_chunk(const monotone_inverse<T>& f, const T* y, std::int64_t m, std:
     const T a = lanes.a0[i], b = lanes.right[i];
     const bool crossing = ((a < T(0)) & (b > T(0))) | ((a > T(0)) & (b < T(0)));
     const bool end = (cells[i] + 1 == f.nc) & (b == T(0));
-    x[i] = origin[i] + (a == T(0) ? T(0) : crossing ? t[i] : lanes.h[i]);
+    x[i] = a == T(0) ? origin[i] : origin[i] + (crossing ? t[i] : lanes.h[i]);
     outcome[i] = cells[i] < 0                             ? inverse_outcome::none
                  : plain[i] == 0                          ? inverse_outcome::general
                  : (a == T(0)) | crossing | end ? inverse_outcome::root
