@@ -110,7 +110,7 @@ void plain_lanes(const piece_lanes<T, N>& l, std::int64_t m, lane_flag<T>* plain
     const T root = std::sqrt(disc > T(0) ? disc : T(0));
     const T q = -(qb + (qb >= T(0) ? root : -root)) * T(0.5);
     const bool two_turns = inside(q / qa) | ((q != T(0)) & inside(qc / q));
-    const bool turns = qa == T(0) ? linear_turn : disc == T(0) ? double_turn : (disc > T(0)) & two_turns;
+    const bool turns = qa == T(0) ? linear_turn : disc == T(0) ? double_turn : ((disc > T(0)) & two_turns);
     const bool nan = (l.a0[i] != l.a0[i]) | (l.a1[i] != l.a1[i]) | (l.a2[i] != l.a2[i]) | (l.a3[i] != l.a3[i]);
     plain[i] = !(turns | nan);
   }
@@ -131,7 +131,7 @@ void root_lanes(const piece_lanes<T, N>& l, std::int64_t m, lane_flag<T>* live, 
     hi[i] = tb;
     negative_lo[i] = ga < T(0);
     const T secant = ta + (tb - ta) * (ga / (ga - gb));
-    t[i] = (secant > ta) & (secant < tb) ? secant : ta + (tb - ta) * T(0.5);
+    t[i] = ((secant > ta) & (secant < tb)) ? secant : ta + (tb - ta) * T(0.5);
     running |= live[i];
   }
   for (int step = 0; step < 200 && running != 0; ++step) {
@@ -141,8 +141,8 @@ void root_lanes(const piece_lanes<T, N>& l, std::int64_t m, lane_flag<T>* live, 
       const T gt = ((l.a3[i] * ti + l.a2[i]) * ti + l.a1[i]) * ti + l.a0[i];
       const bool low = static_cast<lane_flag<T>>(gt < T(0)) == negative_lo[i];
       const bool run = live[i] != 0;
-      const T nlo = low & run ? ti : lo[i];
-      const T nhi = !low & run ? ti : hi[i];
+      const T nlo = (low & run) ? ti : lo[i];
+      const T nhi = (!low & run) ? ti : hi[i];
       const T slope = (T(3) * l.a3[i] * ti + T(2) * l.a2[i]) * ti + l.a1[i];
       const T newton = ti - gt / slope;
       const T mid = nlo + (nhi - nlo) * T(0.5);
@@ -201,10 +201,10 @@ void invert_chunk(const monotone_inverse<T>& f, const T* y, std::int64_t m, std:
     const bool crossing = ((a < T(0)) & (b > T(0))) | ((a > T(0)) & (b < T(0)));
     const bool end = (cells[i] + 1 == f.nc) & (b == T(0));
     x[i] = a == T(0) ? origin[i] : origin[i] + (crossing ? t[i] : lanes.h[i]);
-    outcome[i] = cells[i] < 0                             ? inverse_outcome::none
-                 : plain[i] == 0                          ? inverse_outcome::general
-                 : (a == T(0)) | crossing | end ? inverse_outcome::root
-                                                          : inverse_outcome::none;
+    outcome[i] = cells[i] < 0                       ? inverse_outcome::none
+                 : plain[i] == 0                    ? inverse_outcome::general
+                 : ((a == T(0)) | crossing | end) ? inverse_outcome::root
+                                                    : inverse_outcome::none;
   }
 }
 
