@@ -1,16 +1,19 @@
 // Solving kernels: the range tree of a task, and the roots of f(x) = y
 // found through it. A level visits only the leaves whose range holds it and
 // runs the cell root finder on their cells; a function whose every piece
-// rises (or falls) skips the tree: one bisection over the cells' starts
-// finds the only cell that can hold the level.
+// rises (or falls) takes its levels in chunks down one path of the tree to
+// the only cell that can hold each (monotone_inverse.hpp).
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "qrx_df/cell_locator.hpp"
 #include "qrx_df/cell_roots.hpp"
 #include "qrx_df/evaluable_task.hpp"
+#include "qrx_df/isa.hpp"
+#include "qrx_df/monotone_inverse.hpp"
 #include "qrx_df/parallel.hpp"
 #include "qrx_df/range_tree.hpp"
 #include "qrx_df_kernels/df_kernels.h"
@@ -118,41 +121,34 @@ struct function_roots {
     cell_roots(p, order, h, right, last, after_flat, y, [&](T t) { add(origin + t); });
   }
 
-  // A rising (direction 1) or falling (-1) function: the one cell whose
-  // start is the last not beyond y (in the direction). Down the tree to the
-  // leaf whose range is the first to reach y (a leaf's range includes the
-  // next leaf's start, so the cell may be that one), then a branch-free
-  // bisection over the starts of the leaf's cells and the next leaf's first;
-  // no root when y lies before the first start or beyond the end.
-  template <typename Add>
-  void monotone(T direction, T y, Add&& add) const {
-    const T sy = direction * y;
-    if (!(sy >= direction * c[0])) return;  // before a, or NaN
-    const bool rising = direction > T(0);
-    std::int64_t i = 1;
-    while (i < leaves) {
-      const T* left = tree + 4 * i;  // node 2i: [lo, hi]
-      i = 2 * i + ((rising ? y <= left[1] : y >= left[0]) ? 0 : 1);
+  // The inverse of a function whose every piece rises or falls, for m <=
+  // monotone_inverse::chunk levels, by the chunk's variant; a cell whose
+  // piece turns inside goes through cell() itself.
+  void inverse(invert_chunk_fn<T> invert, const T* y, std::int64_t m, std::int64_t max_roots, T* roots,
+               std::int64_t* counts) const {
+    constexpr std::int64_t chunk = monotone_inverse<T>::chunk;
+    std::int64_t cells[chunk];
+    T x[chunk];
+    inverse_outcome outcome[chunk];
+    invert(monotone_inverse<T>{loc, c, tree, nc, leaves}, y, m, cells, x, outcome);
+    for (std::int64_t i = 0; i < m; ++i) {
+      T* out = roots != nullptr ? roots + i * max_roots : nullptr;
+      std::int64_t count = 0;
+      if (outcome[i] == inverse_outcome::general) {
+        cell(cells[i], y[i], [&](T r) {
+          if (count < max_roots) out[count] = r;
+          ++count;
+        });
+      } else if (outcome[i] == inverse_outcome::root) {
+        if (max_roots > 0) out[0] = x[i];
+        count = 1;
+      }
+      counts[i] = count;
     }
-    const std::int64_t blocks = (nc + QRX_DF_RANGE_TREE_BLOCK - 1) / QRX_DF_RANGE_TREE_BLOCK;
-    const std::int64_t leaf = std::min(i - leaves, blocks - 1);
-    std::int64_t base = leaf * QRX_DF_RANGE_TREE_BLOCK;
-    std::int64_t len = std::min(nc - base, std::int64_t{QRX_DF_RANGE_TREE_BLOCK} + 1);
-    while (len > 1) {
-      const std::int64_t half = len / 2;
-      base = sy < direction * c[(base + half) * order] ? base : base + half;
-      len -= half;
-    }
-    cell(base, y, add);
   }
 
   template <typename Add>
   void find(T y, Add&& add) const {
-    const T direction = tree[0];
-    if (direction != T(0)) {
-      monotone(direction, y, add);
-      return;
-    }
     leaves_holding(tree, leaves, y, [&](std::int64_t leaf) {
       const std::int64_t k0 = leaf * QRX_DF_RANGE_TREE_BLOCK;
       const std::int64_t n = std::min(nc - k0, std::int64_t{QRX_DF_RANGE_TREE_BLOCK});
@@ -184,16 +180,26 @@ std::int32_t solve(qrx_df_task* task, const T* tree, std::int64_t n, const T* y,
   const std::int64_t leaves = qrx_df_range_tree_leaves(task->nx);
   T* const* coeffs = reinterpret_cast<T* const*>(task->coeffs);
   const std::int64_t blocks = (n + block_levels - 1) / block_levels;
+  const isa target = best_isa();
   auto job = [&](std::int64_t begin, std::int64_t end) {
     for (std::int64_t u = begin; u < end; ++u) {
       const std::int64_t j = u / blocks;
       const std::int64_t i0 = (u % blocks) * block_levels;
       const std::int64_t i1 = std::min(n, i0 + block_levels);
       const function_roots<T> f{&loc, coeffs[j], tree + 2 * j * 2 * leaves, task->order, task->nx - 1, leaves};
+      if (f.tree[0] != T(0)) {
+        const invert_chunk_fn<T> invert = choose_invert_chunk<T>(target, task->order, f.tree[0] > T(0));
+        for (std::int64_t i = i0; i < i1; i += monotone_inverse<T>::chunk) {
+          const std::int64_t m = std::min(i1 - i, monotone_inverse<T>::chunk);
+          f.inverse(invert, y + i, m, max_roots, roots != nullptr ? roots + (j * n + i) * max_roots : nullptr,
+                    counts + j * n + i);
+        }
+        continue;
+      }
       for (std::int64_t i = i0; i < i1; ++i) {
         T* out = roots != nullptr ? roots + (j * n + i) * max_roots : nullptr;
         std::int64_t count = 0;
-        if (y[i] == y[i]) {
+        if (std::fabs(y[i]) <= std::numeric_limits<T>::max()) {  // no root for NaN, nor for an infinite level
           f.find(y[i], [&](T x) {
             if (count < max_roots) out[count] = x;
             ++count;

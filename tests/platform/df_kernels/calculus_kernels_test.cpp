@@ -1,10 +1,13 @@
 // The integration and solving kernels called directly: statuses for bad
-// arguments (never a crash), and tables that do not depend on the number of
-// threads that build them.
+// arguments (never a crash), tables that do not depend on the number of
+// threads that build them, and the inverse of monotone functions against
+// the search every other function takes, in every instruction-set variant
+// this processor runs.
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -12,6 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "qrx_df/cell_locator.hpp"
+#include "qrx_df/isa.hpp"
+#include "qrx_df/monotone_inverse.hpp"
+#include "qrx_df/task_record.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "qrx_lumo_thread/threader.h"
 
@@ -136,6 +143,190 @@ TYPED_TEST(CalculusKernels, BadArgumentsAnswerWithAStatus) {
   EXPECT_EQ(k::table(bare, table.data(), nullptr), QRX_DF_STATUS_BAD_ORDER);
   EXPECT_EQ(k::solve(bare, tree.data(), n, bounds, 1, results, counts, nullptr), QRX_DF_STATUS_BAD_ORDER);
   qrx_df_kernel_DeleteTask(&bare);
+}
+
+// Functions whose every piece rises (negated: falls), continuous, on nx
+// breakpoints: Hermite cubics with slopes inside the monotone region, or
+// lines; with a unit-width uniform partition every third cubic piece is
+// instead an exact cubic with a stationary inflection inside (still
+// monotone, but a cell the root finder splits).
+template <typename T>
+struct monotone_task {
+  using k = calculus_kernels<T>;
+  std::int64_t nx, order;
+  std::vector<T> x, coeffs;
+  qrx_df_task* task = nullptr;
+
+  monotone_task(std::int64_t nx_, std::int64_t order_, std::int64_t hint) : nx(nx_), order(order_) {
+    const std::int64_t ny = 2;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const bool uniform = hint == QRX_DF_PARTITION_UNIFORM;
+    std::vector<T> at(static_cast<std::size_t>(nx));
+    for (std::int64_t i = 0; i < nx; ++i) at[std::size_t(i)] = uniform ? T(i) : T(i) + T(0.4) * T(u(rng));
+    x = uniform ? std::vector<T>{T(0), T(nx - 1)} : at;
+    coeffs.resize(std::size_t((nx - 1) * ny * order));
+    T v = T(0.25);
+    for (std::int64_t c = 0; c + 1 < nx; ++c) {
+      T* p = coeffs.data() + c * order;
+      const T h = at[std::size_t(c + 1)] - at[std::size_t(c)];
+      if (order == 4 && uniform && c % 3 == 1) {  // v + ((t - 1/4)^3 + 1/64) / 4 on [0, 1]
+        p[0] = v;
+        p[1] = T(3.0 / 64);
+        p[2] = T(-3.0 / 16);
+        p[3] = T(0.25);
+        v += T(7.0 / 64);
+        continue;
+      }
+      const T rise = T(0.05) + T(u(rng));
+      const T s = rise / h;
+      p[0] = v;
+      p[1] = s;
+      if (order == 4) {
+        const T d0 = s * T(0.2 + 1.8 * u(rng)), d1 = s * T(0.2 + 1.8 * u(rng));
+        p[1] = d0;
+        p[2] = (T(3) * s - T(2) * d0 - d1) / h;
+        p[3] = (d0 + d1 - T(2) * s) / (h * h);
+      }
+      v += rise;
+    }
+    for (std::int64_t i = 0; i < (nx - 1) * order; ++i) coeffs[std::size_t((nx - 1) * order + i)] = -coeffs[std::size_t(i)];
+    EXPECT_EQ(k::new_task(&task, nx, x.data(), hint, ny, nullptr, QRX_DF_FUNCTIONS_ROW_MAJOR, 1), 0);
+    EXPECT_EQ(k::edit(task, order, order == 4 ? QRX_DF_CUBIC_NATURAL : QRX_DF_LINEAR_DEFAULT, 0, nullptr, 0, nullptr,
+                      coeffs.data(), QRX_DF_COEFFS_ROW_MAJOR),
+              0);
+  }
+  ~monotone_task() { qrx_df_kernel_DeleteTask(&task); }
+  monotone_task(const monotone_task&) = delete;
+  monotone_task& operator=(const monotone_task&) = delete;
+
+  const T* piece(std::int64_t f, std::int64_t c) const { return coeffs.data() + (f * (nx - 1) + c) * order; }
+};
+
+// A function marked monotone (node 0 of its tree) goes straight to its one
+// cell; clearing the mark sends it through the search of every other
+// function. Both must give the same counts and the same roots, bit for bit,
+// at every breakpoint's value, both ends, just beyond them, at random
+// levels, and at NaN and the infinities.
+TYPED_TEST(CalculusKernels, MonotoneInverseMatchesTheGeneralSearch) {
+  using T = TypeParam;
+  using k = calculus_kernels<T>;
+  const T nan = std::numeric_limits<T>::quiet_NaN(), inf = std::numeric_limits<T>::infinity();
+  for (std::int64_t hint : {QRX_DF_PARTITION_NON_UNIFORM, QRX_DF_PARTITION_UNIFORM}) {
+    for (std::int64_t order : {std::int64_t{4}, std::int64_t{2}}) {
+      SCOPED_TRACE(::testing::Message() << "hint " << hint << " order " << order);
+      const std::int64_t nx = 2001, ny = 2;  // 63 blocks of cells, the last one partial
+      monotone_task<T> t(nx, order, hint);
+      const std::int64_t leaves = qrx_df_range_tree_leaves(nx);
+      std::vector<T> tree(std::size_t(qrx_df_range_tree_size(nx, ny)));
+      ASSERT_EQ(k::tree(t.task, tree.data(), &threaded), 0);
+      ASSERT_EQ(tree[0], T(1));
+      ASSERT_EQ(tree[std::size_t(4 * leaves)], T(-1));
+      std::vector<T> general = tree;
+      general[0] = general[std::size_t(4 * leaves)] = T(0);
+
+      // Levels of function 0; function 1 is its negation, solved at the
+      // negated levels.
+      const T* last = t.piece(0, nx - 2);
+      const T h = (hint == QRX_DF_PARTITION_UNIFORM ? T(nx - 1) : t.x[std::size_t(nx - 1)]) -
+                  (hint == QRX_DF_PARTITION_UNIFORM ? T(nx - 2) : t.x[std::size_t(nx - 2)]);
+      const T end = order == 4 ? ((last[3] * h + last[2]) * h + last[1]) * h + last[0] : last[1] * h + last[0];
+      std::vector<T> levels = {end, std::nextafter(end, inf), std::nextafter(t.piece(0, 0)[0], -inf), nan, inf, -inf};
+      for (std::int64_t c = 0; c + 1 < nx; ++c) levels.push_back(t.piece(0, c)[0]);
+      if (hint == QRX_DF_PARTITION_UNIFORM && order == 4) {
+        for (std::int64_t c = 1; c + 1 < nx; c += 3) levels.push_back(t.piece(0, c)[0] + T(1.0 / 256));  // inflections
+      }
+      std::mt19937 rng(9);
+      std::uniform_real_distribution<double> u(double(t.piece(0, 0)[0]), double(end));
+      for (int i = 0; i < 5000; ++i) levels.push_back(T(u(rng)));
+      const std::int64_t n = std::int64_t(levels.size());
+      std::vector<T> both(levels);
+      for (T y : levels) both.push_back(-y);
+
+      for (std::int64_t f = 0; f < ny; ++f) {
+        SCOPED_TRACE(::testing::Message() << "function " << f);
+        const T* y = both.data() + f * n;
+        const std::int64_t max_roots = 2;
+        std::vector<T> fast_roots(std::size_t(ny * n * max_roots), T(-7)), slow_roots(fast_roots);
+        std::vector<std::int64_t> fast_counts(std::size_t(ny * n), -1), slow_counts(fast_counts);
+        ASSERT_EQ(k::solve(t.task, tree.data(), n, y, max_roots, fast_roots.data(), fast_counts.data(), &threaded), 0);
+        ASSERT_EQ(k::solve(t.task, general.data(), n, y, max_roots, slow_roots.data(), slow_counts.data(), nullptr),
+                  0);
+        for (std::int64_t i = 0; i < n; ++i) {
+          const std::size_t slot = std::size_t(f * n + i);
+          ASSERT_EQ(fast_counts[slot], slow_counts[slot]) << "level " << y[i];
+          // Inside [f(a), f(b)) one root, none beyond, for NaN or for the
+          // infinities. (f(b) itself, evaluated here in another order, may
+          // lie a rounding beyond the last piece's end.)
+          const bool inside = levels[std::size_t(i)] >= t.piece(0, 0)[0] && levels[std::size_t(i)] < end;
+          if (i != 0) {
+            EXPECT_EQ(fast_counts[slot], inside ? 1 : 0) << "level " << y[i];
+          }
+          for (std::int64_t r = 0; r < std::min<std::int64_t>(fast_counts[slot], max_roots); ++r) {
+            EXPECT_EQ(fast_roots[slot * max_roots + std::size_t(r)], slow_roots[slot * max_roots + std::size_t(r)])
+                << "level " << y[i];
+          }
+        }
+        // A breakpoint's value: that breakpoint.
+        if (hint == QRX_DF_PARTITION_NON_UNIFORM) {
+          for (std::int64_t c = 0; c + 1 < nx; c += 97) {
+            EXPECT_EQ(fast_roots[std::size_t((f * n + 6 + c) * max_roots)], t.x[std::size_t(c)]) << "cell " << c;
+          }
+        }
+      }
+    }
+  }
+}
+
+// Every instruction-set variant of the monotone inverse's chunks gives bit
+// for bit what the baseline one gives, chunk by chunk, for both directions
+// and orders (a last chunk shorter than the others included).
+TYPED_TEST(CalculusKernels, MonotoneInverseVariantsAgree) {
+  using T = TypeParam;
+  using k = calculus_kernels<T>;
+  constexpr std::int64_t chunk = qrx_df::monotone_inverse<T>::chunk;
+  for (std::int64_t order : {std::int64_t{4}, std::int64_t{2}}) {
+    const std::int64_t nx = 3001;
+    monotone_task<T> t(nx, order, QRX_DF_PARTITION_NON_UNIFORM);
+    const std::int64_t leaves = qrx_df_range_tree_leaves(nx);
+    std::vector<T> tree(std::size_t(qrx_df_range_tree_size(nx, 2)));
+    ASSERT_EQ(k::tree(t.task, tree.data(), nullptr), 0);
+    qrx_df::cell_locator<T> loc;
+    ASSERT_TRUE(loc.attach(t.task));
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<double> u(-10.0, 3000.0);
+    std::vector<T> levels(std::size_t(5 * chunk + 7));
+    for (T& y : levels) y = T(u(rng));
+    for (std::int64_t f = 0; f < 2; ++f) {
+      const T* node = tree.data() + 4 * leaves * f;
+      const qrx_df::monotone_inverse<T> inv{&loc, static_cast<const T*>(t.task->coeffs[f]), node, nx - 1, leaves};
+      std::vector<T> y(levels);
+      if (f == 1) {
+        for (T& v : y) v = -v;
+      }
+      for (qrx_df::isa v : {qrx_df::isa::avx2, qrx_df::isa::avx512}) {
+        if (!qrx_df::isa_supported(v)) continue;
+        SCOPED_TRACE(::testing::Message() << "order " << order << " function " << f << " variant " << int(v));
+        const auto base = qrx_df::choose_invert_chunk<T>(qrx_df::isa::baseline, order, node[0] > T(0));
+        const auto variant = qrx_df::choose_invert_chunk<T>(v, order, node[0] > T(0));
+        for (std::int64_t i = 0; i < std::int64_t(y.size()); i += chunk) {
+          const std::int64_t m = std::min(std::int64_t(y.size()) - i, chunk);
+          std::int64_t cells[2][chunk];
+          T x[2][chunk];
+          qrx_df::inverse_outcome outcome[2][chunk];
+          base(inv, y.data() + i, m, cells[0], x[0], outcome[0]);
+          variant(inv, y.data() + i, m, cells[1], x[1], outcome[1]);
+          for (std::int64_t l = 0; l < m; ++l) {
+            ASSERT_EQ(cells[0][l], cells[1][l]) << "level " << y[std::size_t(i + l)];
+            ASSERT_EQ(outcome[0][l], outcome[1][l]) << "level " << y[std::size_t(i + l)];
+            if (outcome[0][l] == qrx_df::inverse_outcome::root) {
+              EXPECT_EQ(x[0][l], x[1][l]) << "level " << y[std::size_t(i + l)];
+            }
+          }
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
