@@ -22,8 +22,8 @@ namespace velora::qrx::experimental::data_fitting {
 /// stored, the count may be larger. A root on a breakpoint is reported once,
 /// a touching point (a root of even multiplicity) is reported, and a piece
 /// on which the function equals the level throughout is reported once, at
-/// its left end. A NaN level has no root. With max_roots = 1 on a monotone
-/// spline this is the inverse function.
+/// its left end. A NaN or infinite level has no root. With max_roots = 1 on
+/// a monotone spline this is the inverse function.
 ///
 /// The first solve after each construction (and every solve of a spline
 /// whose coefficients the caller supplied) first computes, in one pass over

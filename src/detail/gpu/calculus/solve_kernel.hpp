@@ -48,7 +48,9 @@ void solve_at(const solve_args<FpType>& a, std::int64_t w) {
   const std::int64_t j = w / a.n, i = w % a.n;
   const FpType y = a.levels[i];
   std::int64_t count = 0;
-  if (y == y) {
+  // A level that is not finite has no root (an infinite one would pass
+  // every rounding bound, which grows with the level).
+  if (y - y == FpType(0)) {
     const FpType* coeffs = *s.coeffs;
     const std::int64_t leaves = a.tree.leaves, cells = s.cells();
     FpType* const roots = a.roots + w * a.max_roots;
