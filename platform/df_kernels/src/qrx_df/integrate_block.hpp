@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "qrx_df/cell_search.hpp"
+#include "qrx_df/integrate_avx512.hpp"
 #include "qrx_df/isa.hpp"
 #include "qrx_df/locate.hpp"
 #include "qrx_df/piece_integral.hpp"
@@ -121,8 +123,8 @@ void cell_widths(uniform_partition<T> up, const T* __restrict xp, T b, std::int6
 // (table entries hi and lo); negated where the bounds were swapped.
 template <typename T, typename Index, int Order>
 void integrate_ordered(const T* __restrict coeffs, const T* __restrict table, const ordered_block<T, Index>& o,
-                       std::int64_t m, T* __restrict out) {
-  for (std::int64_t i = 0; i < m; ++i) {
+                       std::int64_t begin, std::int64_t m, T* __restrict out) {
+  for (std::int64_t i = begin; i < m; ++i) {
     const Index ks = o.ks[i];
     const Index ke = o.ke[i];
     const Index s = ks * Order;
@@ -167,7 +169,8 @@ struct block_call {
 
 // The block of the m intervals from i0; false, with nothing written, when a
 // bound is not one the block path takes.
-template <typename T, typename Index, partition_kind P, int Order>
+// Target is the instruction set of the variant the loops are compiled into.
+template <typename T, typename Index, partition_kind P, int Order, isa Target = isa::baseline>
 bool integrate_block(const block_call<T, Index>& call, std::int64_t i0, std::int64_t m) {
   const T* lower = call.lower.sites + i0;
   const T* upper = call.upper.sites + i0;
@@ -184,8 +187,16 @@ bool integrate_block(const block_call<T, Index>& call, std::int64_t i0, std::int
   cell_widths<T, Index, P>(p.up, p.xp, p.b, p.nx, o.ks, m, o.ws);
   const std::int64_t nx = call.cells.nx;
   for (std::int64_t j = 0; j < call.ny; ++j) {
-    integrate_ordered<T, Index, Order>(call.coeffs[j], call.table + 2 * j * nx, o, m,
-                                       call.results + j * call.n + i0);
+    const T* coeffs = call.coeffs[j];
+    const T* table = call.table + 2 * j * nx;
+    T* out = call.results + j * call.n + i0;
+    std::int64_t done = 0;
+#if QRX_DF_HAVE_AVX512_VARIANT
+    if constexpr (Target == isa::avx512 && std::is_same_v<Index, std::int32_t>) {
+      done = integrate_ordered_avx512<T, Order>(coeffs, table, o, m, out);
+    }
+#endif
+    integrate_ordered<T, Index, Order>(coeffs, table, o, done, m, out);
   }
   return true;
 }
@@ -196,7 +207,7 @@ using integrate_block_fn = bool (*)(const block_call<T, Index>&, std::int64_t, s
 #if QRX_DF_HAVE_AVX2_VARIANT
 template <typename T, typename Index, partition_kind P, int Order>
 QRX_DF_TARGET_AVX2 bool integrate_block_avx2(const block_call<T, Index>& call, std::int64_t i0, std::int64_t m) {
-  return integrate_block<T, Index, P, Order>(call, i0, m);
+  return integrate_block<T, Index, P, Order, isa::avx2>(call, i0, m);
 }
 #endif
 
@@ -204,7 +215,7 @@ QRX_DF_TARGET_AVX2 bool integrate_block_avx2(const block_call<T, Index>& call, s
 template <typename T, typename Index, partition_kind P, int Order>
 QRX_DF_TARGET_AVX512 bool integrate_block_avx512(const block_call<T, Index>& call, std::int64_t i0,
                                                  std::int64_t m) {
-  return integrate_block<T, Index, P, Order>(call, i0, m);
+  return integrate_block<T, Index, P, Order, isa::avx512>(call, i0, m);
 }
 #endif
 
