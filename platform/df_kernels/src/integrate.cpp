@@ -317,14 +317,16 @@ std::int32_t qrx_df_kernel_dDFIntegralTable1D(qrx_df_task* task, double* table,
 std::int32_t qrx_df_kernel_sDFIntegrate1D(qrx_df_task* task, const float* table, std::int64_t n, const float* lower,
                                           const float* upper, std::int64_t left_mode, std::int64_t right_mode,
                                           float* results, const qrx_df_threader_block* threader) {
-  return qrx_df::integrate(qrx_df::integrate_options{}, task, table, n, lower, upper, left_mode, right_mode, results, threader);
+  return qrx_df::integrate(qrx_df::integrate_options{}, task, table, n, lower, upper, left_mode, right_mode, results,
+                           threader);
 }
 
 std::int32_t qrx_df_kernel_dDFIntegrate1D(qrx_df_task* task, const double* table, std::int64_t n,
                                           const double* lower, const double* upper, std::int64_t left_mode,
                                           std::int64_t right_mode, double* results,
                                           const qrx_df_threader_block* threader) {
-  return qrx_df::integrate(qrx_df::integrate_options{}, task, table, n, lower, upper, left_mode, right_mode, results, threader);
+  return qrx_df::integrate(qrx_df::integrate_options{}, task, table, n, lower, upper, left_mode, right_mode, results,
+                           threader);
 }
 
 }  // extern "C"

@@ -67,9 +67,8 @@ struct random_task {
     coeffs.resize(std::size_t((nx - 1) * ny * 4));
     for (T& c : coeffs) c = T(u(rng));
     EXPECT_EQ(k::new_task(&task, nx, x.data(), partition_hint, ny, nullptr, QRX_DF_FUNCTIONS_ROW_MAJOR, 1), 0);
-    EXPECT_EQ(k::edit(task, order, order == QRX_DF_ORDER_CUBIC ? QRX_DF_CUBIC_NATURAL : 0, 0, nullptr, 0, nullptr, coeffs.data(),
-                      QRX_DF_COEFFS_ROW_MAJOR),
-              0);
+    const std::int64_t kind = order == QRX_DF_ORDER_CUBIC ? QRX_DF_CUBIC_NATURAL : 0;
+    EXPECT_EQ(k::edit(task, order, kind, 0, nullptr, 0, nullptr, coeffs.data(), QRX_DF_COEFFS_ROW_MAJOR), 0);
   }
   ~random_task() { qrx_df_kernel_DeleteTask(&task); }
 };
@@ -154,10 +153,11 @@ TYPED_TEST(CalculusKernels, BlockPathEqualsBoundByBound) {
   using T = TypeParam;
   const std::int64_t nx = 300, ny = 3, block = 256, n = 6 * block + 37;
   const T inf = std::numeric_limits<T>::infinity(), nan = std::numeric_limits<T>::quiet_NaN();
-  const std::pair<std::int64_t, std::int64_t> modes[] = {
-      {QRX_DF_EXTRAPOLATE_EXTEND, QRX_DF_EXTRAPOLATE_EXTEND},   {QRX_DF_EXTRAPOLATE_CONSTANT, QRX_DF_EXTRAPOLATE_LINEAR},
-      {QRX_DF_EXTRAPOLATE_EXTEND, QRX_DF_EXTRAPOLATE_NAN},      {QRX_DF_EXTRAPOLATE_LINEAR, QRX_DF_EXTRAPOLATE_EXTEND},
-      {QRX_DF_EXTRAPOLATE_PERIODIC, QRX_DF_EXTRAPOLATE_PERIODIC}};
+  const std::pair<std::int64_t, std::int64_t> modes[] = {{QRX_DF_EXTRAPOLATE_EXTEND, QRX_DF_EXTRAPOLATE_EXTEND},
+                                                         {QRX_DF_EXTRAPOLATE_CONSTANT, QRX_DF_EXTRAPOLATE_LINEAR},
+                                                         {QRX_DF_EXTRAPOLATE_EXTEND, QRX_DF_EXTRAPOLATE_NAN},
+                                                         {QRX_DF_EXTRAPOLATE_LINEAR, QRX_DF_EXTRAPOLATE_EXTEND},
+                                                         {QRX_DF_EXTRAPOLATE_PERIODIC, QRX_DF_EXTRAPOLATE_PERIODIC}};
   for (std::int64_t order : {QRX_DF_ORDER_LINEAR, QRX_DF_ORDER_CUBIC}) {
     for (std::int64_t hint : {QRX_DF_PARTITION_NON_UNIFORM, QRX_DF_PARTITION_UNIFORM}) {
       random_task<T> t(nx, ny, hint, order);

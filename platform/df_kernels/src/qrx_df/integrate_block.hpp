@@ -21,9 +21,9 @@ namespace qrx_df {
 // line and no period count, so the block's cells are found by the block
 // search that interpolation uses, and each function's integrals are computed
 // by loops without branches (both forms of an interval are computed and one
-// is selected), which the compiler vectorises with gathers. The operations
-// are those of the bound-by-bound path, in the same order: results are
-// equal bit for bit.
+// is selected), which the compiler vectorises; the AVX-512 variant has a
+// hand-vectorised form (integrate_avx512.hpp). The operations are those of
+// the bound-by-bound path, in the same order: results are equal bit for bit.
 
 inline constexpr std::int64_t block_intervals = 256;
 
@@ -76,9 +76,8 @@ struct ordered_block {
   T ws[block_intervals];
 };
 
-// Loads are unconditional and selects come after them, so that the loops
-// vectorise (with gathers of the cells' breakpoints, coefficients and table
-// entries).
+// Here and below, loads are unconditional and selects come after them, so
+// that the loops vectorise.
 template <typename T, typename Index>
 void order_bounds(const T* __restrict lower, const T* __restrict upper, const Index* __restrict cl,
                   const T* __restrict tl, const Index* __restrict cu, const T* __restrict tu, std::int64_t m,
@@ -168,8 +167,8 @@ struct block_call {
 };
 
 // The block of the m intervals from i0; false, with nothing written, when a
-// bound is not one the block path takes.
-// Target is the instruction set of the variant the loops are compiled into.
+// bound is not one the block path takes. Target is the instruction set of
+// the variant the loops are compiled into.
 template <typename T, typename Index, partition_kind P, int Order, isa Target = isa::baseline>
 bool integrate_block(const block_call<T, Index>& call, std::int64_t i0, std::int64_t m) {
   const T* lower = call.lower.sites + i0;
