@@ -1,6 +1,9 @@
 // Integration kernels: the integral table of a task, and definite integrals
 // over intervals read from it. An interval costs two cell searches (the
-// search interpolation uses) and two piece integrals per function.
+// search interpolation uses) and two piece integrals per function. Blocks
+// whose bounds all start from a cell of the first period go the block path
+// (integrate_block.hpp); the others bound by bound, through lines beyond the
+// ends and whole periods as their modes say.
 
 #include <algorithm>
 #include <cstdint>
@@ -9,15 +12,17 @@
 #include "qrx_df/cell_locator.hpp"
 #include "qrx_df/evaluable_task.hpp"
 #include "qrx_df/integral_table.hpp"
+#include "qrx_df/integrate_block.hpp"
+#include "qrx_df/integrate_on.hpp"
+#include "qrx_df/locate_variants.hpp"
 #include "qrx_df/parallel.hpp"
 #include "qrx_df/piece_integral.hpp"
-#include "qrx_df_kernels/df_kernels.h"
 #include "qrx_df/task_record.hpp"
+#include "qrx_df/value_select.hpp"
+#include "qrx_df_kernels/df_kernels.h"
 
 namespace qrx_df {
 namespace {
-
-constexpr std::int64_t block_intervals = 256;
 
 // Where a bound lies, the same for every function.
 enum class bound_kind : std::int32_t { cell, left_line, right_line, not_a_number };
@@ -162,9 +167,57 @@ std::int32_t integral_table(qrx_df_task* task, T* table, const qrx_df_threader_b
 
 bool known_mode(std::int64_t mode) { return mode >= QRX_DF_EXTRAPOLATE_EXTEND && mode <= QRX_DF_EXTRAPOLATE_PERIODIC; }
 
+// Cells take 32 bits, which vectorises best, where the coefficient and table
+// offsets of every cell fit them too.
+constexpr std::int64_t narrow_cell_limit = std::int64_t{1} << 28;
+
+// The blocks of a call, each by the block path where it takes every bound,
+// else by slow(i0, m): the block search (with the bucket span known at
+// compile time where it is small) and the integration of the variant.
+template <typename T, typename Index, partition_kind P, int Order, typename Slow>
+std::int32_t run_blocks(const integrate_options& run, const cell_locator<T>& loc, qrx_df_task* task, const T* table,
+                        std::int64_t n, const T* lower, const T* upper, std::int64_t left_mode,
+                        std::int64_t right_mode, T* results, const qrx_df_threader_block* threader, Slow& slow) {
+  block_call<T, Index> call{};
+  call.locate = locate_variant<T, Index, P, -1, site_kind::listed, false>(run.target);
+  if constexpr (P == partition_kind::listed) {
+    const std::int64_t span = loc.table->span;
+    const int known = span >= 1 && span <= 16 ? static_cast<int>(span) : -1;
+    select(value_list<int, 1, 2, 4, 8, 16>{}, known, [&](auto s) {
+      call.locate = locate_variant<T, Index, P, decltype(s)::value, site_kind::listed, false>(run.target);
+    });
+    call.cells.xp = loc.table->xp;
+    call.lower.table = call.upper.table = loc.table;
+  } else {
+    call.cells.up = loc.up;
+    call.lower.uniform = call.upper.uniform = loc.up;
+  }
+  call.lower.nx = call.upper.nx = loc.nx;
+  call.lower.sites = lower;
+  call.upper.sites = upper;
+  call.cells.b = loc.b;
+  call.cells.nx = loc.nx;
+  call.range = block_range_of(loc.a, loc.b, left_mode, right_mode);
+  call.coeffs = reinterpret_cast<T* const*>(task->coeffs);
+  call.table = table;
+  call.ny = task->ny;
+  call.n = n;
+  call.results = results;
+  const integrate_block_fn<T, Index, P, Order> block = integrate_block_variant<T, Index, P, Order>(run.target);
+  const std::int64_t blocks = (n + block_intervals - 1) / block_intervals;
+  auto job = [&](std::int64_t begin, std::int64_t end) {
+    for (std::int64_t u = begin; u < end; ++u) {
+      const std::int64_t i0 = u * block_intervals;
+      const std::int64_t m = std::min(n - i0, block_intervals);
+      if (!block(call, i0, m)) slow(i0, m);
+    }
+  };
+  return run_units(threader, blocks, n * task->ny * 2, job);
+}
+
 template <typename T>
-std::int32_t integrate(qrx_df_task* task, const T* table, std::int64_t n, const T* lower, const T* upper,
-                       std::int64_t left_mode, std::int64_t right_mode, T* results,
+std::int32_t integrate(const integrate_options& run, qrx_df_task* task, const T* table, std::int64_t n,
+                       const T* lower, const T* upper, std::int64_t left_mode, std::int64_t right_mode, T* results,
                        const qrx_df_threader_block* threader) {
   if (const std::int32_t status = check_evaluable<T>(task); status != QRX_DF_STATUS_OK) return status;
   if (n < 0) return QRX_DF_STATUS_BAD_NSITES;
@@ -185,28 +238,69 @@ std::int32_t integrate(qrx_df_task* task, const T* table, std::int64_t n, const 
   const std::int64_t order = task->order;
   T* const* coeffs = reinterpret_cast<T* const*>(task->coeffs);
   const T last_t = loc.b - loc.origin(nx - 2);
-  const std::int64_t blocks = (n + block_intervals - 1) / block_intervals;
-  auto job = [&](std::int64_t begin, std::int64_t end) {
+  // Bound by bound: the m intervals from i0.
+  auto slow = [&](std::int64_t i0, std::int64_t m) {
     bound_plan<T> lo[block_intervals];
     bound_plan<T> up[block_intervals];
+    for (std::int64_t i = 0; i < m; ++i) {
+      lo[i] = plan_bound(loc, left_mode, right_mode, lower[i0 + i]);
+      up[i] = plan_bound(loc, left_mode, right_mode, upper[i0 + i]);
+    }
+    for (std::int64_t j = 0; j < ny; ++j) {
+      const function_integrals<T> f{coeffs[j], table + 2 * j * nx, order, nx, &loc, last_t};
+      T* out = results + j * n + i0;
+      for (std::int64_t i = 0; i < m; ++i) out[i] = f.integral(lo[i], up[i], upper[i0 + i] < lower[i0 + i]);
+    }
+  };
+  if (run.block_path) {
+    std::int32_t status = QRX_DF_STATUS_OK;
+    auto with_index = [&](auto index) {
+      using Index = decltype(index);
+      auto with_kind = [&](auto kind) {
+        constexpr partition_kind P = decltype(kind)::value;
+        status = order == QRX_DF_ORDER_LINEAR
+                     ? run_blocks<T, Index, P, 2>(run, loc, task, table, n, lower, upper, left_mode, right_mode,
+                                                  results, threader, slow)
+                     : run_blocks<T, Index, P, 4>(run, loc, task, table, n, lower, upper, left_mode, right_mode,
+                                                  results, threader, slow);
+      };
+      if (loc.uniform) {
+        with_kind(std::integral_constant<partition_kind, partition_kind::uniform>{});
+      } else {
+        with_kind(std::integral_constant<partition_kind, partition_kind::listed>{});
+      }
+    };
+    if (nx <= narrow_cell_limit) {
+      with_index(std::int32_t{0});
+    } else {
+      with_index(std::int64_t{0});
+    }
+    return status;
+  }
+  const std::int64_t blocks = (n + block_intervals - 1) / block_intervals;
+  auto job = [&](std::int64_t begin, std::int64_t end) {
     for (std::int64_t u = begin; u < end; ++u) {
       const std::int64_t i0 = u * block_intervals;
-      const std::int64_t m = std::min(n - i0, block_intervals);
-      for (std::int64_t i = 0; i < m; ++i) {
-        lo[i] = plan_bound(loc, left_mode, right_mode, lower[i0 + i]);
-        up[i] = plan_bound(loc, left_mode, right_mode, upper[i0 + i]);
-      }
-      for (std::int64_t j = 0; j < ny; ++j) {
-        const function_integrals<T> f{coeffs[j], table + 2 * j * nx, order, nx, &loc, last_t};
-        T* out = results + j * n + i0;
-        for (std::int64_t i = 0; i < m; ++i) out[i] = f.integral(lo[i], up[i], upper[i0 + i] < lower[i0 + i]);
-      }
+      slow(i0, std::min(n - i0, block_intervals));
     }
   };
   return run_units(threader, blocks, n * ny * 2, job);
 }
 
 }  // namespace
+
+std::int32_t integrate_on(const integrate_options& run, qrx_df_task* task, const float* table, std::int64_t n,
+                          const float* lower, const float* upper, std::int64_t left_mode, std::int64_t right_mode,
+                          float* results, const qrx_df_threader_block* threader) {
+  return integrate(run, task, table, n, lower, upper, left_mode, right_mode, results, threader);
+}
+
+std::int32_t integrate_on(const integrate_options& run, qrx_df_task* task, const double* table, std::int64_t n,
+                          const double* lower, const double* upper, std::int64_t left_mode, std::int64_t right_mode,
+                          double* results, const qrx_df_threader_block* threader) {
+  return integrate(run, task, table, n, lower, upper, left_mode, right_mode, results, threader);
+}
+
 }  // namespace qrx_df
 
 extern "C" {
@@ -223,14 +317,16 @@ std::int32_t qrx_df_kernel_dDFIntegralTable1D(qrx_df_task* task, double* table,
 std::int32_t qrx_df_kernel_sDFIntegrate1D(qrx_df_task* task, const float* table, std::int64_t n, const float* lower,
                                           const float* upper, std::int64_t left_mode, std::int64_t right_mode,
                                           float* results, const qrx_df_threader_block* threader) {
-  return qrx_df::integrate(task, table, n, lower, upper, left_mode, right_mode, results, threader);
+  return qrx_df::integrate(qrx_df::integrate_options{}, task, table, n, lower, upper, left_mode, right_mode, results,
+                           threader);
 }
 
 std::int32_t qrx_df_kernel_dDFIntegrate1D(qrx_df_task* task, const double* table, std::int64_t n,
                                           const double* lower, const double* upper, std::int64_t left_mode,
                                           std::int64_t right_mode, double* results,
                                           const qrx_df_threader_block* threader) {
-  return qrx_df::integrate(task, table, n, lower, upper, left_mode, right_mode, results, threader);
+  return qrx_df::integrate(qrx_df::integrate_options{}, task, table, n, lower, upper, left_mode, right_mode, results,
+                           threader);
 }
 
 }  // extern "C"

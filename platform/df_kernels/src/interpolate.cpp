@@ -19,6 +19,7 @@
 #include "qrx_df/interpolate_on.hpp"
 #include "qrx_df/isa.hpp"
 #include "qrx_df/locate.hpp"
+#include "qrx_df/locate_variants.hpp"
 #include "qrx_df/parallel.hpp"
 #include "qrx_df/partition_table.hpp"
 #include "qrx_df_kernels/df_kernels.h"
@@ -58,15 +59,9 @@ struct result_target {
   std::int64_t coeff_stride = 0;  // between the coefficient arrays of two functions
 };
 
-// The variants of the search and the evaluation: the portable loops compiled
-// for each instruction set; on AVX-512 with 32-bit cells, the evaluation's
-// hand-vectorised form.
+// The variants of the evaluation: the portable loops compiled for each
+// instruction set; on AVX-512 with 32-bit cells, their hand-vectorised form.
 #if QRX_DF_HAVE_AVX2_VARIANT
-template <typename T, typename Index, partition_kind P, int Span, site_kind S, bool GivenCells>
-QRX_DF_TARGET_AVX2 void locate_avx2(const site_source<T>& src, std::int64_t s0, std::int64_t n, Index* cell, T* t) {
-  locate<T, Index, P, Span, S, GivenCells, isa::avx2>(src, s0, n, cell, t);
-}
-
 // Double cubic pieces, values only or every order, have a hand-vectorised
 // form; everything else is the plain loop compiled for AVX2.
 template <typename T, typename Index, int Order, unsigned Mask, int SiteStride>
@@ -83,12 +78,6 @@ QRX_DF_TARGET_AVX2 void evaluate_avx2(const T* coef, const Index* cell, const T*
 #endif
 
 #if QRX_DF_HAVE_AVX512_VARIANT
-template <typename T, typename Index, partition_kind P, int Span, site_kind S, bool GivenCells>
-QRX_DF_TARGET_AVX512 void locate_avx512(const site_source<T>& src, std::int64_t s0, std::int64_t n, Index* cell,
-                                        T* t) {
-  locate<T, Index, P, Span, S, GivenCells, isa::avx512>(src, s0, n, cell, t);
-}
-
 template <typename T, typename Index, int Order, unsigned Mask, int SiteStride, bool Stream>
 QRX_DF_TARGET_AVX512 void evaluate_avx512_variant(const T* coef, const Index* cell, const T* t, std::int64_t n,
                                                   T* out, std::int64_t site_stride, std::int64_t der_stride,
@@ -147,22 +136,6 @@ tile_fn<T, Index> tile_variant(isa target) {
 #endif
     default:
       return &evaluate_tile<T, Index, Order, Mask, FunctionStride>;
-  }
-}
-
-template <typename T, typename Index, partition_kind P, int Span, site_kind S, bool GivenCells>
-locate_fn<T, Index> locate_variant(isa target) {
-  switch (target) {
-#if QRX_DF_HAVE_AVX512_VARIANT
-    case isa::avx512:
-      return &locate_avx512<T, Index, P, Span, S, GivenCells>;
-#endif
-#if QRX_DF_HAVE_AVX2_VARIANT
-    case isa::avx2:
-      return &locate_avx2<T, Index, P, Span, S, GivenCells>;
-#endif
-    default:
-      return &locate<T, Index, P, Span, S, GivenCells>;
   }
 }
 

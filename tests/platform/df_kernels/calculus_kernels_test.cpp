@@ -1,13 +1,14 @@
 // The integration and solving kernels called directly: statuses for bad
 // arguments (never a crash), tables that do not depend on the number of
-// threads that build them, and the inverse of monotone functions against
-// the search every other function takes, in every instruction-set variant
-// this processor runs.
+// threads that build them, the inverse of monotone functions against the
+// search every other function takes, in every instruction-set variant this
+// processor runs, and integrals of every variant of the block path equal to
+// those of the bound-by-bound path.
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "qrx_df/cell_locator.hpp"
+#include "qrx_df/integrate_on.hpp"
 #include "qrx_df/isa.hpp"
 #include "qrx_df/monotone_inverse.hpp"
 #include "qrx_df/task_record.hpp"
@@ -52,15 +54,16 @@ const qrx_df_threader_entries service_entries{
     &qrx_df_serv_threader_ordered, &qrx_df_serv_threader_get_num_threads_limit};
 const qrx_df_threader_block threaded{{service_entries, service_entries, service_entries}};
 
-// A task over a listed partition of nx breakpoints holding ny cubic
-// functions with random coefficients (the kernels need no continuity).
+// A task over a listed partition of nx breakpoints holding ny functions with
+// random coefficients (the kernels need no continuity), cubic unless asked.
 template <typename T>
 struct random_task {
   using k = calculus_kernels<T>;
   std::vector<T> x, coeffs;
   qrx_df_task* task = nullptr;
 
-  random_task(std::int64_t nx, std::int64_t ny, std::int64_t partition_hint = QRX_DF_PARTITION_NON_UNIFORM) {
+  random_task(std::int64_t nx, std::int64_t ny, std::int64_t partition_hint = QRX_DF_PARTITION_NON_UNIFORM,
+              std::int64_t order = QRX_DF_ORDER_CUBIC) {
     std::mt19937 rng(11);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     x.resize(std::size_t(nx));
@@ -69,9 +72,8 @@ struct random_task {
     coeffs.resize(std::size_t((nx - 1) * ny * 4));
     for (T& c : coeffs) c = T(u(rng));
     EXPECT_EQ(k::new_task(&task, nx, x.data(), partition_hint, ny, nullptr, QRX_DF_FUNCTIONS_ROW_MAJOR, 1), 0);
-    EXPECT_EQ(k::edit(task, QRX_DF_ORDER_CUBIC, QRX_DF_CUBIC_NATURAL, 0, nullptr, 0, nullptr, coeffs.data(),
-                      QRX_DF_COEFFS_ROW_MAJOR),
-              0);
+    const std::int64_t kind = order == QRX_DF_ORDER_CUBIC ? QRX_DF_CUBIC_NATURAL : 0;
+    EXPECT_EQ(k::edit(task, order, kind, 0, nullptr, 0, nullptr, coeffs.data(), QRX_DF_COEFFS_ROW_MAJOR), 0);
   }
   ~random_task() { qrx_df_kernel_DeleteTask(&task); }
 };
@@ -321,6 +323,78 @@ TYPED_TEST(CalculusKernels, MonotoneInverseVariantsAgree) {
             ASSERT_EQ(outcome[0][l], outcome[1][l]) << "level " << y[std::size_t(i + l)];
             if (outcome[0][l] == qrx_df::inverse_outcome::root) {
               EXPECT_EQ(x[0][l], x[1][l]) << "level " << y[std::size_t(i + l)];
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Blocks of intervals whose bounds all start from a cell of the first period
+// go the block path, the others bound by bound. Every variant gives the
+// bound-by-bound integrals bit for bit: blocks inside [a, b] (with bounds on
+// breakpoints, at a and b, equal and swapped bounds), blocks that mix inside
+// with outside, infinite and NaN bounds, and blocks beyond both ends, which
+// the extending mode takes as a block; both orders, both partition kinds,
+// every mode pair, a partial last block, serial and threaded.
+TYPED_TEST(CalculusKernels, BlockPathEqualsBoundByBound) {
+  using T = TypeParam;
+  const std::int64_t nx = 300, ny = 3, block = 256, n = 6 * block + 37;
+  const T inf = std::numeric_limits<T>::infinity(), nan = std::numeric_limits<T>::quiet_NaN();
+  const std::pair<std::int64_t, std::int64_t> modes[] = {{QRX_DF_EXTRAPOLATE_EXTEND, QRX_DF_EXTRAPOLATE_EXTEND},
+                                                         {QRX_DF_EXTRAPOLATE_CONSTANT, QRX_DF_EXTRAPOLATE_LINEAR},
+                                                         {QRX_DF_EXTRAPOLATE_EXTEND, QRX_DF_EXTRAPOLATE_NAN},
+                                                         {QRX_DF_EXTRAPOLATE_LINEAR, QRX_DF_EXTRAPOLATE_EXTEND},
+                                                         {QRX_DF_EXTRAPOLATE_PERIODIC, QRX_DF_EXTRAPOLATE_PERIODIC}};
+  for (std::int64_t order : {QRX_DF_ORDER_LINEAR, QRX_DF_ORDER_CUBIC}) {
+    for (std::int64_t hint : {QRX_DF_PARTITION_NON_UNIFORM, QRX_DF_PARTITION_UNIFORM}) {
+      random_task<T> t(nx, ny, hint, order);
+      std::vector<T> table(std::size_t(QRX_DF_INTEGRAL_TABLE_SIZE(nx, ny)));
+      ASSERT_EQ(calculus_kernels<T>::table(t.task, table.data(), nullptr), 0);
+      const T a = t.x.front(), b = t.x.back();
+      std::mt19937 rng(5);
+      std::uniform_real_distribution<double> inside{double(a), double(b)}, beyond{1.0, 50.0};
+      std::vector<T> lower(static_cast<std::size_t>(n)), upper(static_cast<std::size_t>(n));
+      for (std::int64_t i = 0; i < n; ++i) {
+        lower[std::size_t(i)] = T(inside(rng));
+        upper[std::size_t(i)] = T(inside(rng));
+      }
+      // Block 1: breakpoints, the ends, equal bounds.
+      for (std::int64_t i = 0; i < 64; ++i) {
+        const T knot = hint == QRX_DF_PARTITION_UNIFORM ? T(i) : t.x[std::size_t(i * 4)];
+        lower[std::size_t(block + i)] = knot;
+        upper[std::size_t(block + 2 * i + 1)] = i % 2 == 0 ? a : b;
+      }
+      upper[std::size_t(block + 100)] = lower[std::size_t(block + 100)];
+      // Block 2 mixes: outside, infinite and NaN bounds among inside ones.
+      const T odd[] = {a - T(3), b + T(2), -inf, inf, nan, a, b};
+      for (std::int64_t i = 0; i < 7; ++i) (i % 2 == 0 ? lower : upper)[std::size_t(2 * block + 30 * i)] = odd[i];
+      // Block 3 beyond both ends; the partial last block mixes.
+      for (std::int64_t i = 3 * block; i < 4 * block; ++i) {
+        lower[std::size_t(i)] = a - T(beyond(rng));
+        upper[std::size_t(i)] = i % 3 == 0 ? b + T(beyond(rng)) : T(inside(rng));
+      }
+      lower[std::size_t(n - 5)] = b + T(1);
+      upper[std::size_t(n - 2)] = -inf;
+      for (const auto& mode : modes) {
+        for (const qrx_df_threader_block* threader : {static_cast<const qrx_df_threader_block*>(nullptr), &threaded}) {
+          std::vector<T> expected(std::size_t(n * ny), T(-1));
+          ASSERT_EQ(qrx_df::integrate_on({qrx_df::isa::baseline, false}, t.task, table.data(), n, lower.data(),
+                                         upper.data(), mode.first, mode.second, expected.data(), threader),
+                    0);
+          for (qrx_df::isa v : {qrx_df::isa::baseline, qrx_df::isa::avx2, qrx_df::isa::avx512}) {
+            if (!qrx_df::isa_supported(v)) continue;
+            SCOPED_TRACE(::testing::Message() << "order " << order << " partition " << hint << " modes " << mode.first
+                                              << " " << mode.second << " variant " << static_cast<int>(v));
+            std::vector<T> got(expected.size(), T(-2));
+            ASSERT_EQ(qrx_df::integrate_on({v, true}, t.task, table.data(), n, lower.data(), upper.data(),
+                                           mode.first, mode.second, got.data(), threader),
+                      0);
+            for (std::size_t i = 0; i < got.size(); ++i) {
+              ASSERT_EQ(std::memcmp(&got[i], &expected[i], sizeof(T)), 0)
+                  << "interval " << i % std::size_t(n) << " function " << i / std::size_t(n) << ": " << got[i]
+                  << " != " << expected[i];
             }
           }
         }
