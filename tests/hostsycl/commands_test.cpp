@@ -104,35 +104,6 @@ TEST(Kernels, MathFunctionsGiveTheStandardResults) {
   sycl::free(f, q);
 }
 
-// A kernel's reduction over work-items spread over the runtime's threads:
-// every work-item's value is combined once, into the variable's value from
-// before the kernel.
-template <typename T, typename Op>
-T reduce_indices(sycl::queue& q, T* var, T before, Op op, std::size_t n) {
-  *var = before;
-  q.submit([&](sycl::handler& h) {
-     h.parallel_for(sycl::range<1>(n), sycl::reduction(var, before, op), [=](sycl::item<1> it, auto& r) {
-       r.combine(static_cast<T>(it.get_linear_id()));
-     });
-   }).wait();
-  return *var;
-}
-
-TEST(Kernels, IntegerReductionsCombineEveryWorkItemOnce) {
-  sycl::queue q;
-  constexpr std::size_t n = 1 << 16;
-  std::int64_t* v = sycl::malloc_shared<std::int64_t>(1, q);
-  std::int32_t* w = sycl::malloc_shared<std::int32_t>(1, q);
-  EXPECT_EQ(reduce_indices(q, w, std::int32_t(1) << 20, sycl::bit_or<std::int32_t>(), n), (1 << 20) | (n - 1));
-  EXPECT_EQ(reduce_indices(q, w, -1, sycl::bit_and<std::int32_t>(), n), 0);
-  EXPECT_EQ(reduce_indices(q, v, std::int64_t(5), sycl::minimum<std::int64_t>(), n), 0);
-  EXPECT_EQ(reduce_indices(q, v, std::int64_t(0), sycl::maximum<std::int64_t>(), n), std::int64_t(n - 1));
-  EXPECT_EQ(reduce_indices(q, v, std::int64_t(n) * 4, sycl::maximum<std::int64_t>(), n), std::int64_t(n) * 4);
-  EXPECT_EQ(reduce_indices(q, w, 7, sycl::bit_or<std::int32_t>(), 0), 7);  // no work-item: unchanged
-  sycl::free(v, q);
-  sycl::free(w, q);
-}
-
 constexpr std::size_t len = 1000;
 
 class Ordering : public testing::TestWithParam<device_type> {

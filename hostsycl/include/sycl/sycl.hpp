@@ -17,5 +17,4 @@
 #include "sycl/hostsycl/property.hpp"
 #include "sycl/hostsycl/queue.hpp"
 #include "sycl/hostsycl/range.hpp"
-#include "sycl/hostsycl/reduction.hpp"
 #include "sycl/hostsycl/usm.hpp"

@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -11,7 +10,6 @@
 #include "sycl/hostsycl/event.hpp"
 #include "sycl/hostsycl/exception.hpp"
 #include "sycl/hostsycl/range.hpp"
-#include "sycl/hostsycl/reduction.hpp"
 #include "sycl/hostsycl/runtime.hpp"
 
 namespace sycl {
@@ -58,28 +56,6 @@ class handler {
     set_command(detail::command_kind::kernel, [kernelFunc, numWorkItems]() {
       detail::parallel_for_chunks(numWorkItems.size(), [&kernelFunc, numWorkItems](std::size_t b, std::size_t e) {
         run_items(kernelFunc, numWorkItems, b, e);
-      });
-    });
-  }
-
-  // A kernel with one reduction: each run of work-items combines into a
-  // reducer of its own, and the runs' results are combined into *var when
-  // they end.
-  template <typename KernelName = detail::unnamed, typename T, typename BinaryOperation, typename KernelType>
-  void parallel_for(range<1> numWorkItems, detail::reduction_spec<T, BinaryOperation> red,
-                    const KernelType& kernelFunc) {
-    check_kernel<KernelType>();
-    using reducer_type = reducer<T, BinaryOperation>;
-    static_assert(std::is_invocable_v<const KernelType&, item<1>, reducer_type&>,
-                  "a kernel with a reduction takes sycl::item<1> (or an index) and its reducer");
-    set_command(detail::command_kind::kernel, [kernelFunc, numWorkItems, red]() {
-      std::mutex combining;
-      detail::parallel_for_chunks(numWorkItems.size(), [&](std::size_t b, std::size_t e) {
-        using access = detail_reduction_access<T, BinaryOperation>;
-        reducer_type local = access::make(red);
-        for (std::size_t i = b; i < e; ++i) kernelFunc(detail::item_access::make(numWorkItems, i), local);
-        std::lock_guard<std::mutex> lock(combining);
-        *red.var = red.op(*red.var, access::value(local));
       });
     });
   }

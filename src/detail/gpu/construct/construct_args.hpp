@@ -21,9 +21,6 @@ struct construct_args {
   const T* first_derivatives;  // Hermite slopes of every function, or null
   T left_value;
   T right_value;
-  // Where the cells' work-items report the partition's faults (one word of
-  // host memory), or null when the construction checks it otherwise.
-  std::int32_t* partition_faults;
 
   std::int64_t cells() const { return nx - 1; }
 };
@@ -31,7 +28,7 @@ struct construct_args {
 template <typename T>
 construct_args<T> construct_args_of(const spline_description<T>& d) {
   return {d.nx,           d.ny,         d.partition,   d.function_values, d.coefficients, d.internal_conditions,
-          d.first_derivatives, d.left_value, d.right_value, nullptr};
+          d.first_derivatives, d.left_value, d.right_value};
 }
 
 // Function j and cell k of work-item g of a launch over (function, cell).

@@ -20,9 +20,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // natural, Hyman and Hermite splines only, else null): ny entries of host
 // memory that the kernels set to 1 for each function whose end values
 // differ, else to 0. partition_faults (or null): partition_check_items
-// entries of host memory, zero on entry, into which the work or-s the faults
-// it finds (partition_fault bits): per run of breakpoints, or all in the
-// first entry when the kind's cell kernels check the pairs themselves.
+// entries of host memory that the work sets to the faults it finds in each
+// run of breakpoints (partition_fault bits).
 // Defined for float and double and every spline kind.
 template <typename FpType, typename SplineType>
 sycl::event dispatch_construct(sycl::queue& queue, const spline_description<FpType>& spline,

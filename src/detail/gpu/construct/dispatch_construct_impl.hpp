@@ -31,15 +31,11 @@ struct construct_call {
 // The kernel family of each spline kind: launch<T, P, F> submits the
 // instantiation for the layouts. Only
 // what changes a kernel's shape is a template argument; the ends are values.
-// checks_partition_in_cells: the family's kernels have a work-item per cell,
-// which checks its pair of breakpoints (args.partition_faults); the other
-// families' partitions are checked by a pass of their own.
 template <typename SplineType>
 struct construct_family;
 
 template <>
 struct construct_family<linear_spline::default_type> {
-  static constexpr bool checks_partition_in_cells = true;
   template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
     return gpu_construct_1d_linear<T, P, F>(c.queue, c.args, c.dependencies);
@@ -48,7 +44,6 @@ struct construct_family<linear_spline::default_type> {
 
 template <>
 struct construct_family<cubic_spline::hermite> {
-  static constexpr bool checks_partition_in_cells = true;
   template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
     if (c.spline.has_first_derivatives()) {
@@ -64,7 +59,6 @@ struct construct_family<cubic_spline::hermite> {
 
 template <local_slope_rule Rule, typename SplineType>
 struct local_slopes_family {
-  static constexpr bool checks_partition_in_cells = true;
   template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
     const bool given_ends = c.spline.boundary == boundary_sum::first_derivatives;
@@ -76,7 +70,6 @@ struct local_slopes_family {
 // the two end rows and are passed as values.
 template <bool Hyman, typename SplineType>
 struct c2_family {
-  static constexpr bool checks_partition_in_cells = false;
   template <typename T, partition_hint P, function_hint F>
   static sycl::event launch(const construct_call<T>& c) {
     const c2_ends<T> ends = c2_ends_of(c.spline.boundary, c.args.left_value, c.args.right_value);
@@ -110,9 +103,7 @@ sycl::event dispatch_construct(sycl::queue& queue, const spline_description<FpTy
                                std::int32_t* partition_faults) {
   using family = construct_family<SplineType>;
   validate_construct_hints<typename spline_kind<SplineType>::boundary_kinds>(spline);
-  construct_args<FpType> args = construct_args_of(spline);
-  if constexpr (family::checks_partition_in_cells) args.partition_faults = partition_faults;
-  const construct_call<FpType> call{queue, spline, args, dependencies, periodic_flags};
+  const construct_call<FpType> call{queue, spline, construct_args_of(spline), dependencies, periodic_flags};
 
   // Every accepted pair of layouts has its own instantiation: the run-time
   // values are mapped one to one onto template arguments. The coefficient
@@ -124,10 +115,13 @@ sycl::event dispatch_construct(sycl::queue& queue, const spline_description<FpTy
       event = family::template launch<FpType, decltype(part)::value, decltype(func)::value>(call);
     });
   });
-  // A separate partition check follows the kernels, once they were all
-  // accepted (nothing may be left running behind a refusal), and finds the
-  // breakpoints they have just read still in the caches.
-  if (partition_faults == nullptr || family::checks_partition_in_cells) return event;
+  // The partition check follows the kernels, once they were all accepted
+  // (nothing may be left running behind a refusal), and finds the
+  // breakpoints they have just read still in the caches. A pass of its own
+  // reads each breakpoint once however many functions there are; checking
+  // each cell's pair inside the cell kernels (with a reduction) measured as
+  // slow with one function and grows with the functions.
+  if (partition_faults == nullptr) return event;
   return gpu_check_partition(queue, spline.partition, spline.nx, spline.partition_layout, partition_faults, {event});
 }
 

@@ -64,7 +64,7 @@ template <typename T, partition_hint PartHint, function_hint FuncHint>
 sycl::event gpu_construct_1d_cubic_hermite(sycl::queue& queue, const construct_args<T>& args, end_rules ends,
                                            std::int32_t* periodic_flags,
                                            const std::vector<sycl::event>& dependencies) {
-  const sycl::event cells = submit_per_cell<cubic_hermite_construct_kernel<T, PartHint, FuncHint>, PartHint>(
+  const sycl::event cells = submit_per_cell<cubic_hermite_construct_kernel<T, PartHint, FuncHint>>(
       queue, args, dependencies,
       [a = args, e = ends](std::int64_t g) { cubic_hermite_cell<PartHint, FuncHint>(a, e, g); });
   if (periodic_flags == nullptr) return cells;
@@ -104,7 +104,7 @@ void hermite_own_slopes_cell(const construct_args<T>& a, std::int64_t g) {
 template <typename T, partition_hint PartHint, function_hint FuncHint>
 sycl::event gpu_construct_1d_hermite_own_slopes(sycl::queue& queue, const construct_args<T>& args,
                                                 const std::vector<sycl::event>& dependencies) {
-  return submit_per_cell<hermite_own_slopes_construct_kernel<T, PartHint, FuncHint>, PartHint>(
+  return submit_per_cell<hermite_own_slopes_construct_kernel<T, PartHint, FuncHint>>(
       queue, args, dependencies, [a = args](std::int64_t g) { hermite_own_slopes_cell<PartHint, FuncHint>(a, g); });
 }
 

@@ -40,7 +40,7 @@ void linear_cell(const construct_args<T>& a, std::int64_t g) {
 template <typename T, partition_hint PartHint, function_hint FuncHint>
 sycl::event gpu_construct_1d_linear(sycl::queue& queue, const construct_args<T>& args,
                                     const std::vector<sycl::event>& dependencies) {
-  return submit_per_cell<linear_construct_kernel<T, PartHint, FuncHint>, PartHint>(
+  return submit_per_cell<linear_construct_kernel<T, PartHint, FuncHint>>(
       queue, args, dependencies, [a = args](std::int64_t g) { linear_cell<PartHint, FuncHint>(a, g); });
 }
 

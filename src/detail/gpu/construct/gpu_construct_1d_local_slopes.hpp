@@ -40,7 +40,7 @@ void local_slopes_cell(const construct_args<T>& a, bool given_ends, std::int64_t
 template <typename T, partition_hint PartHint, function_hint FuncHint, local_slope_rule Rule>
 sycl::event gpu_construct_1d_local_slopes(sycl::queue& queue, const construct_args<T>& args, bool given_ends,
                                           const std::vector<sycl::event>& dependencies) {
-  return submit_per_cell<local_slopes_construct_kernel<T, PartHint, FuncHint, Rule>, PartHint>(
+  return submit_per_cell<local_slopes_construct_kernel<T, PartHint, FuncHint, Rule>>(
       queue, args, dependencies,
       [a = args, given = given_ends](std::int64_t g) { local_slopes_cell<PartHint, FuncHint, Rule>(a, given, g); });
 }

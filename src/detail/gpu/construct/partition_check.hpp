@@ -26,24 +26,6 @@ inline std::int64_t partition_check_items(std::int64_t nx, partition_hint hint) 
   return (nx - 1 + partition_check_pairs - 1) / partition_check_pairs;
 }
 
-// The faults of pair (x[k], x[k + 1]), k in [0, nx - 1), as found by the
-// work-item of cell k of a construction whose work-items are one per cell.
-// Every breakpoint is in some pair, so or-ing the pairs' faults checks the
-// whole partition; a uniform partition is its two ends, whatever k. Without
-// branches, so that the work-items' loop stays a vector loop where the
-// implementation makes one.
-template <partition_hint P, typename T>
-std::int32_t cell_pair_faults(const T* x, std::int64_t k) {
-  if constexpr (P == partition_hint::uniform) k = 0;
-  const T lo = x[k];
-  const T hi = x[k + 1];
-  const auto out_of_order = static_cast<std::int32_t>(!(lo < hi));
-  const bool lo_finite = finite(lo);
-  const bool hi_finite = finite(hi);
-  const auto not_finite = static_cast<std::int32_t>(!(lo_finite && hi_finite));
-  return (out_of_order * partition_not_increasing) | (not_finite * (partition_not_finite | partition_not_increasing));
-}
-
 // Submits the check of the partition after `dependencies`: work-item b writes the faults of its pairs (x[i], x[i + 1]) to faults[b]
 // (partition_check_items entries of host memory).
 template <typename T>
