@@ -127,6 +127,35 @@ TEST_P(Extrapolation, EveryModeOnEverySideMatchesTheEndCells) {
   check_modes<double, hermite>(left, right, b);
 }
 
+// A call with many sites finds an outside or NaN site in whichever block of
+// sites it lies (the CPU device tests blocks of sites on several threads).
+TEST(ExtrapolationManySites, ASiteOutsideInAnyBlockGetsItsMode) {
+  for (backend b : both_backends) {
+    SCOPED_TRACE(name(b));
+    spline_data<double> d = sample<double>(9, 1, df::partition_hint::non_uniform, df::function_hint::row_major,
+                                           [](std::int64_t, double x, int) { return std::cos(x) + x; });
+    built_spline<double, natural> s(b, d);
+    s.s.set_extrapolation(extrapolation::constant, extrapolation::nan);
+    const double a = d.x(0), bnd = d.x(8);
+    const std::int64_t n = 3 * 65536 + 5;
+    for (const std::int64_t where : {std::int64_t(3), std::int64_t(65536 + 17), n - 1}) {
+      for (const double x : {a - 1.5, bnd + 0.25, std::numeric_limits<double>::quiet_NaN()}) {
+        std::vector<double> sites(std::size_t(n), 0.5 * (a + bnd));
+        sites[std::size_t(where)] = x;
+        const std::vector<double> r = s.evaluate(sites, n, 0b1, df::interpolate_hint::funcs_sites_ders,
+                                                 df::site_hint::non_uniform, -99.0, 1);
+        const double want = expected(s, d, extrapolation::constant, extrapolation::nan, 0, x, 0);
+        if (std::isnan(want)) {
+          EXPECT_TRUE(std::isnan(r[std::size_t(where)])) << "site " << where << " at " << x;
+        } else {
+          EXPECT_NEAR(r[std::size_t(where)], want, 1e-14) << "site " << where << " at " << x;
+        }
+        EXPECT_NEAR(r[0], expected(s, d, extrapolation::constant, extrapolation::nan, 0, 0.5 * (a + bnd), 0), 1e-14);
+      }
+    }
+  }
+}
+
 const extrapolation one_sided[] = {extrapolation::extend, extrapolation::constant, extrapolation::linear,
                                    extrapolation::nan};
 INSTANTIATE_TEST_SUITE_P(OneSided, Extrapolation,

@@ -9,6 +9,7 @@
 #include "data_fitting/exceptions.hpp"
 #include "detail/cpu_impl/df_frontend.hpp"
 #include "detail/cpu_impl/outside_pass.hpp"
+#include "detail/cpu_impl/threader_blocks.hpp"
 #include "detail/cpu_impl/status_exceptions.hpp"
 #include "detail/cpu_impl/task_record_fields.hpp"
 #include "detail/derivative_indicators.hpp"
@@ -290,7 +291,8 @@ sycl::event spline_impl<FpType, SplineType, 1, cpu_backend>::interpolate(
       throw velora::qrx::computation_error(error_domain, "interpolate", "coefficients were not computed");
     }
     derivative_indicators<std::int64_t> ders(der_mask);
-    const bool replaces = outside_pass<FpType>::needed(outside.modes) && !outside.all_inside(sites, nsites, sh);
+    const bool replaces = outside_pass<FpType>::needed(outside.modes) &&
+                          !outside.all_inside(sites, nsites, sh, interpolate_threader_block<FpType>());
     std::vector<FpType> moved;
     if (replaces && outside.modes.periodic()) moved = outside.periodic_sites(sites, nsites, sh);
     FpType* evaluated = moved.empty() ? sites : moved.data();

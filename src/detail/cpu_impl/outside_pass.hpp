@@ -1,11 +1,14 @@
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
 #include "data_fitting/hints.hpp"
 #include "detail/outside_modes.hpp"
 #include "detail/result_slot.hpp"
+#include "qrx_df_kernels/df_kernels.h"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
@@ -17,6 +20,10 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // plan_site's, as in the GPU kernels.
 template <typename T>
 struct outside_pass {
+  // Sites per block of the parallel inside test: enough to make a block's
+  // loop the cost.
+  static constexpr std::int64_t inside_block = std::int64_t(1) << 16;
+
   outside_modes modes;
   const T* partition;
   std::int64_t nx;
@@ -63,14 +70,38 @@ struct outside_pass {
   }
 
   // Whether every site of the call lies on [a, b] ([a, b) for a periodic
-  // spline), none NaN: one plain pass that vectorises, after which a call
-  // whose sites are all inside needs nothing more.
-  bool all_inside(const T* sites, std::int64_t nsites, site_hint hint) const {
+  // spline), none NaN: plain passes that vectorise, over blocks of sites on
+  // the kernels' threads (one thread reads the sites at a fraction of the
+  // memory's speed), after which a call whose sites are all inside needs
+  // nothing more.
+  bool all_inside(const T* sites, std::int64_t nsites, site_hint hint, const qrx_df_threader_block* threader) const {
     const std::int64_t stored = hint == site_hint::uniform ? (nsites > 1 ? 2 : 1) : nsites;
+    struct blocks_job {
+      const outside_pass* pass;
+      const T* sites;
+      std::int64_t stored;
+      std::atomic<bool> inside{true};
+    } job{this, sites, stored};
+    auto run = [](void* context, std::int64_t begin, std::int64_t end) {
+      auto* j = static_cast<blocks_job*>(context);
+      const std::int64_t first = begin * inside_block, last = std::min(j->stored, end * inside_block);
+      if (!j->pass->inside_range(j->sites, first, last)) j->inside.store(false, std::memory_order_relaxed);
+    };
+    const std::int64_t blocks = (stored + inside_block - 1) / inside_block;
+    const qrx_df_threader_entries* e = threader != nullptr ? &threader->entries[0] : nullptr;
+    if (blocks <= 1 || e == nullptr || e->threader_for == nullptr ||
+        e->threader_for(blocks, 1, &job, run) != QRX_SERV_THREADER_OK) {
+      return inside_range(sites, 0, stored);
+    }
+    return job.inside.load(std::memory_order_relaxed);
+  }
+
+  // Sites [first, last) of the stored ones, all inside.
+  bool inside_range(const T* sites, std::int64_t first, std::int64_t last) const {
     const T a = start(), b = end();
     const bool half_open = modes.periodic();
     bool inside = true;
-    for (std::int64_t s = 0; s < stored; ++s) {
+    for (std::int64_t s = first; s < last; ++s) {
       const T x = sites[s];
       inside &= x >= a && (half_open ? x < b : x <= b);
     }
