@@ -22,13 +22,15 @@
 // - interpolate leaves the result slots of orders not asked for, or beyond
 //   the spline's, untouched;
 // - solve stores at most min(count, max_roots) roots per function and
-//   level and leaves the other slots untouched;
+//   level and leaves the other slots untouched, and finds no root of a NaN
+//   or infinite level;
 // - coefficients the caller supplies are never written, even with function
 //   values recorded and construct called again after new conditions or
 //   values changed in place.
 
 #include <algorithm>
 #include <bitset>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -138,7 +140,13 @@ class typed_slot final : public spline_slot {
  public:
   typed_slot(sycl::queue& queue, sycl::queue& other, std::int64_t ny, bool supplied, bool via_context,
              usm_arrays& arrays, std::vector<std::function<void()>>& checks)
-      : queue_(queue), other_(other), ny_(ny), supplied_(supplied), arrays_(arrays), checks_(checks) {
+      : queue_(queue),
+        other_(other),
+        ny_(ny),
+        supplied_(supplied),
+        sound_partitions_(via_context),
+        arrays_(arrays),
+        checks_(checks) {
     spline_ = via_context ? std::make_unique<df::spline<T, S>>(queue.get_device(), queue.get_context(), ny, supplied)
                           : std::make_unique<df::spline<T, S>>(queue, ny, supplied);
   }
@@ -183,6 +191,9 @@ class typed_slot final : public spline_slot {
     const std::int64_t stored = hint == 4 ? 2 : nx;
     T* data = arrays_.make<T>(in, queue_, stored);
     if (data != nullptr) in.breakpoints(data, stored);
+    // The spline's own queue has no handler for a construction's refusal of
+    // a bad partition.
+    for (std::int64_t i = 0; sound_partitions_ && data != nullptr && i < stored; ++i) data[i] = T(i);
     // A partition longer than the recorded function values or internal
     // conditions would make them too small, and so would the first partition
     // for coefficients given before it; a later one longer than the
@@ -350,7 +361,8 @@ class typed_slot final : public spline_slot {
   }
 
   // Any levels and max_roots; a solve stores at most min(count, max_roots)
-  // roots per (function, level) and leaves the other slots.
+  // roots per (function, level) and leaves the other slots, and finds no
+  // root of a level that is not finite.
   void solve(fuzz_input& in) {
     const std::int64_t n = in.pick(8) == 0 ? in.count(-1, 64) : in.in_range(0, 40);
     const std::int64_t max_roots = in.pick(8) == 0 ? in.count(-1, 8) : in.in_range(0, 4);
@@ -367,6 +379,9 @@ class typed_slot final : public spline_slot {
     if (roots != nullptr && counts != nullptr && count > 0) {
       checks_.push_back([=] { check_roots(roots, counts, slots, max_roots); });
     }
+    if (levels != nullptr && counts != nullptr && n > 0) {
+      checks_.push_back([=] { check_unreachable_levels(levels, n, counts, slots); });
+    }
   }
 
   static void check_roots(const T* roots, const std::int64_t* counts, std::int64_t slots, std::int64_t max_roots) {
@@ -378,6 +393,13 @@ class typed_slot final : public spline_slot {
         const bool untouched = std::memcmp(&r[i], &mark, sizeof(T)) == 0;
         if (i >= stored && !untouched) fail("solve wrote root slot %lld beyond its count", (long long)i);
       }
+    }
+  }
+
+  static void check_unreachable_levels(const T* levels, std::int64_t n, const std::int64_t* counts,
+                                       std::int64_t slots) {
+    for (std::int64_t j = 0; j < slots; ++j) {
+      if (!std::isfinite(levels[j % n]) && counts[j] > 0) fail("solve found roots of a level that is not finite");
     }
   }
 
@@ -399,6 +421,7 @@ class typed_slot final : public spline_slot {
   sycl::queue other_;
   std::int64_t ny_;
   bool supplied_;
+  bool sound_partitions_;  // a spline on a queue of its own gets increasing breakpoints
   usm_arrays& arrays_;
   std::vector<std::function<void()>>& checks_;
   std::unique_ptr<df::spline<T, S>> spline_;
@@ -425,9 +448,10 @@ std::unique_ptr<spline_slot> create(fuzz_input& in, usm_arrays& arrays, std::vec
   const bool supplied = in.pick(4) == 0;
   // A spline made from a device and a context owns a queue without an
   // asynchronous handler: an asynchronous failure of its work (possible only
-  // on the CPU device, and for the periodic check of natural and Hyman
-  // splines) would end the process by the runtime's default handler, so such
-  // splines are made on the GPU-class device only, of the other kinds.
+  // on the CPU device, for the periodic check of natural and Hyman splines,
+  // and for a bad partition) would end the process by the runtime's default
+  // handler, so such splines are made on the GPU-class device only, of the
+  // other kinds, and get increasing breakpoints.
   const bool checks_periodic = kind / 2 == 2 || kind / 2 == 5;
   const bool via_context = !cpu && !checks_periodic && in.pick(4) == 0;
   std::unique_ptr<spline_slot> slot;
