@@ -23,6 +23,7 @@
 #include "qrx_df/task_record.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "qrx_lumo_thread/threader.h"
+#include "support/service_threader.hpp"
 
 namespace {
 
@@ -49,10 +50,7 @@ struct calculus_kernels<double> {
   static constexpr auto solve = &qrx_df_kernel_dDFSolve1D;
 };
 
-const qrx_df_threader_entries service_entries{
-    &qrx_df_serv_threader_for, &qrx_df_serv_threader_for_ordered, &qrx_df_serv_threader_sections,
-    &qrx_df_serv_threader_ordered, &qrx_df_serv_threader_get_num_threads_limit};
-const qrx_df_threader_block threaded{{service_entries, service_entries, service_entries}};
+using kernel_test::threaded;
 
 // A task over a listed partition of nx breakpoints holding ny functions with
 // random coefficients (the kernels need no continuity), cubic unless asked.

@@ -16,15 +16,13 @@
 
 #include "qrx_df_kernels/df_kernels.h"
 #include "qrx_lumo_thread/threader.h"
+#include "support/service_threader.hpp"
 
 namespace {
 
 using ld = long double;
 
-const qrx_df_threader_entries service_entries{
-    &qrx_df_serv_threader_for, &qrx_df_serv_threader_for_ordered, &qrx_df_serv_threader_sections,
-    &qrx_df_serv_threader_ordered, &qrx_df_serv_threader_get_num_threads_limit};
-const qrx_df_threader_block threaded{{service_entries, service_entries, service_entries}};
+using kernel_test::threaded;
 
 template <typename T>
 struct kernels;
