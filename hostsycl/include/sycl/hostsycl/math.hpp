@@ -11,5 +11,8 @@ inline float sqrt(float x) { return std::sqrt(x); }
 inline double sqrt(double x) { return std::sqrt(x); }
 inline float fabs(float x) { return std::fabs(x); }
 inline double fabs(double x) { return std::fabs(x); }
+// 10^x, as pow(10, x) computes it.
+inline float exp10(float x) { return std::pow(10.0f, x); }
+inline double exp10(double x) { return std::pow(10.0, x); }
 
 }  // namespace sycl
