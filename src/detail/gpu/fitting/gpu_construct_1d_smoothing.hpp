@@ -1,0 +1,299 @@
+#pragma once
+
+// The smoothing cubic spline on a GPU queue: for each function the C2 cubic
+// with breakpoints at the nx sites and natural ends minimising
+//   sum_i w_i (y_i - f(x_i))^2 + lambda * integral f''^2,
+// for one given lambda >= 0 or, lambda < 0, with each function's lambda
+// chosen by generalised cross-validation. The same method as the CPU
+// kernels, in double for both precisions, so that the back-ends agree to
+// roundings. Faults found in the data are set in a host flag word.
+//
+// The work, each step a command after the previous one:
+//   sites  (n work-items)       weights, widths, the basis at each site
+//   bands  (n + 2 work-items)   the bands of G and Omega
+//   summary (one work-item)     soundness of the weights, traces
+// then, for a given lambda > 0:
+//   factor (one work-item)      G + lambda Omega, shared by all functions
+//   fit    (one per function)   solve and write the cells
+// for lambda = 0:
+//   eliminate (one work-item)   the natural spline's system on the positive sites
+//   fit    (one per function)
+// for lambda chosen:
+//   grid   (33 work-items)      a factor and its trace per coarse grid point
+//   coarse (one per grid point and function) the scores
+//   refine (one per function)   golden-section refinement, each score with
+//                               its own factor; the final factor, cells, lambda
+//   faults (one work-item)      a function whose final factor failed
+// The factorisations run on one work-item each (O(n) sequential work);
+// work with scratch per unit is launched in batches within a memory budget.
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include <sycl/sycl.hpp>
+
+#include "data_fitting/exceptions.hpp"
+#include "data_fitting/hints.hpp"
+#include "detail/error_domain.hpp"
+#include "detail/fitting_fault.hpp"
+#include "detail/gpu/backend/device_array.hpp"
+#include "detail/gpu/backend/kept_until_complete.hpp"
+#include "detail/gpu/construct/construct_args.hpp"
+#include "detail/gpu/construct/value_index.hpp"
+#include "detail/gpu/fitting/curvature_cells.hpp"
+#include "detail/gpu/fitting/gcv_search.hpp"
+#include "detail/gpu/fitting/natural_limit.hpp"
+#include "detail/gpu/fitting/penalised_band.hpp"
+#include "detail/gpu/fitting/scratch_batches.hpp"
+#include "detail/gpu/fitting/smoothing_tables.hpp"
+#include "detail/gpu/launch_range.hpp"
+
+namespace velora::qrx::experimental::data_fitting::detail {
+
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class smoothing_sites_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class smoothing_bands_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class smoothing_summary_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class smoothing_factor_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class smoothing_fit_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class natural_limit_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class natural_fit_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_grid_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_coarse_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_refine_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_fault_kernel;
+
+// Function j's values y(i), read after the function-value pointer cell.
+template <typename T, function_hint FuncHint>
+struct smoothing_values {
+  const T* values;
+  value_index<FuncHint> index;
+  std::int64_t j;
+  T operator()(std::int64_t i) const { return values[index(j, i)]; }
+};
+
+template <function_hint FuncHint, typename T>
+smoothing_values<T, FuncHint> smoothing_values_of(const construct_args<T>& a, std::int64_t j) {
+  return {*a.functions, {a.nx, a.ny}, j};
+}
+
+// Solves function j with the factor `rows` and writes its cells.
+template <function_hint FuncHint, typename T>
+void write_penalised_fit(const smoothing_tables& t, const double* rows, const construct_args<T>& a, std::int64_t j,
+                         double* z) {
+  curvature_cell_writer<T> cells{*a.coeffs + j * a.cells() * 4, t.reciprocals(), t.sites(),
+                                 1.0 / t.length() / t.length()};
+  solve_penalised(t, rows, smoothing_values_of<FuncHint>(a, j), z,
+                  [&](std::int64_t i, double f, double f2) { cells(i, f, f2); });
+}
+
+// Function j's lambda by cross-validation from its coarse scores (stride
+// ny), written to chosen[j] in units of x, and its cells. rows and z hold a
+// factor and a right side. False when the chosen lambda cannot be factored.
+template <function_hint FuncHint, typename T>
+bool write_cross_validated_fit(const smoothing_tables& t, const double* scores, const construct_args<T>& a,
+                               std::int64_t j, double* rows, double* z, T* chosen) {
+  const auto y = smoothing_values_of<FuncHint>(a, j);
+  const gcv_choice choice =
+      gcv_refine(scores + j, a.ny, [&](double log_rho) { return gcv_score_at(t, log_rho, y, rows, z); });
+  const double lambda_u = gcv_lambda(t, choice.log_rho);
+  chosen[j] = static_cast<T>(lambda_u * (t.length() * t.length() * t.length()));
+  if (!factor_penalised(t, lambda_u, rows)) return false;
+  write_penalised_fit<FuncHint>(t, rows, a, j, z);
+  return true;
+}
+
+// Launches kernel(first unit of the batch, item) over each batch in turn,
+// each after the previous one (they share the scratch); returns the last.
+template <typename KernelName, typename Kernel>
+sycl::event submit_batches(sycl::queue& queue, sycl::event last, const scratch_batches& batches,
+                           const Kernel& kernel) {
+  for (std::int64_t b = 0; b < batches.count(); ++b) {
+    const std::int64_t first = batches.first(b);
+    last = queue.submit([&](sycl::handler& cgh) {
+      cgh.depends_on(last);
+      cgh.parallel_for<KernelName>(sycl::range<1>(static_cast<std::size_t>(batches.size(b))),
+                                   [=](sycl::item<1> item) {
+                                     kernel(first, static_cast<std::int64_t>(item.get_linear_id()));
+                                   });
+    });
+  }
+  return last;
+}
+
+// Device doubles, or host_bad_alloc before anything is submitted.
+inline std::shared_ptr<double> smoothing_scratch(const sycl::queue& queue, std::int64_t count) {
+  std::shared_ptr<double> p = make_device_array<double>(queue, count > 0 ? count : 1);
+  if (!p) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
+  return p;
+}
+
+// Submits the smoothing spline's construction after `dependencies` and
+// returns the event of its last work. weights: nx entries or null (all 1).
+// lambda < 0 chooses each function's lambda and writes it to chosen[j].
+// fault (host memory, 0 on entry) receives fitting_bad_weights or
+// fitting_bad_lambda; then the coefficients may be partly written. Scratch
+// memory is handed to `kept` until the work completes.
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<T>& spline, const T* weights,
+                                       T lambda, T* chosen, std::int32_t* fault, kept_until_complete& kept,
+                                       const std::vector<sycl::event>& dependencies) {
+  const std::int64_t n = spline.nx;
+  const std::int64_t ny = spline.ny;
+  const std::int64_t size = n + 2;
+  const bool choose = lambda < T(0);
+  const bool natural = !choose && lambda == T(0);
+  const std::int64_t factor_size = penalised_factor_doubles(size);
+
+  // Sizes and launch ranges first, then every allocation, then the work.
+  const scratch_batches fits = batches_within_budget(ny, natural ? n : size);
+  const scratch_batches coarse = batches_within_budget(gcv_coarse * ny, size);
+  const scratch_batches refine = batches_within_budget(ny, factor_size + size);
+  std::int64_t shared_doubles = factor_size;
+  std::int64_t work_doubles = fits.per_batch * size;
+  if (choose) {
+    // Per grid point a factor, its trace and whether it factored; the scores.
+    shared_doubles = gcv_coarse * (factor_size + 2) + gcv_coarse * ny;
+    work_doubles = coarse.per_batch * size;
+    if (refine.per_batch * (factor_size + size) > work_doubles) work_doubles = refine.per_batch * (factor_size + size);
+  } else if (natural) {
+    shared_doubles = natural_limit::doubles(n);
+    work_doubles = fits.per_batch * n;
+  }
+  const sycl::range<1> site_range = checked_launch_range(1, n);
+  const sycl::range<1> row_range = checked_launch_range(1, size);
+  checked_launch_range(1, fits.per_batch);
+  checked_launch_range(1, coarse.per_batch);
+  checked_launch_range(1, refine.per_batch);
+
+  const std::shared_ptr<double> tables_owner = smoothing_scratch(queue, smoothing_tables::doubles(n));
+  const std::shared_ptr<double> shared_owner = smoothing_scratch(queue, shared_doubles);
+  const std::shared_ptr<double> work_owner = smoothing_scratch(queue, work_doubles);
+  std::shared_ptr<std::int32_t> failures_owner;
+  if (choose) {
+    failures_owner = make_device_array<std::int32_t>(queue, ny > 0 ? ny : 1);
+    if (!failures_owner) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
+  }
+
+  const smoothing_tables t{tables_owner.get(), n};
+  const scaled_partition<T, PartHint> x{spline.partitions, n};
+  double* const shared = shared_owner.get();
+  double* const work = work_owner.get();
+  const construct_args<T> a = spline;
+
+  sycl::event last = queue.submit([&](sycl::handler& cgh) {
+    cgh.depends_on(dependencies);
+    cgh.parallel_for<smoothing_sites_kernel<T, PartHint, FuncHint>>(site_range, [=](sycl::item<1> item) {
+      fill_site(t, x, weights, static_cast<std::int64_t>(item.get_linear_id()));
+    });
+  });
+  last = queue.submit([&](sycl::handler& cgh) {
+    cgh.depends_on(last);
+    cgh.parallel_for<smoothing_bands_kernel<T, PartHint, FuncHint>>(
+        row_range, [=](sycl::item<1> item) { gather_band_row(t, static_cast<std::int64_t>(item.get_linear_id())); });
+  });
+  last = queue.submit([&](sycl::handler& cgh) {
+    cgh.depends_on(last);
+    cgh.single_task<smoothing_summary_kernel<T, PartHint, FuncHint>>([=]() {
+      if (!summarise(t, x)) *fault |= static_cast<std::int32_t>(fitting_bad_weights);
+    });
+  });
+
+
+  if (ny > 0 && natural) {
+    const natural_limit limit{t, shared};
+    last = queue.submit([&](sycl::handler& cgh) {
+      cgh.depends_on(last);
+      cgh.single_task<natural_limit_kernel<T, PartHint, FuncHint>>([=]() {
+        if (limit.t.sound()) limit.eliminate();
+      });
+    });
+    last = submit_batches<natural_fit_kernel<T, PartHint, FuncHint>>(queue, last, fits, [=](std::int64_t first, std::int64_t i) {
+      if (!limit.t.sound()) return;
+      const std::int64_t j = first + i;
+      limit.fit(smoothing_values_of<FuncHint>(a, j), *a.coeffs + j * a.cells() * 4, work + i * n);
+    });
+  } else if (ny > 0 && !choose) {
+    const double lambda_x = static_cast<double>(lambda);
+    last = queue.submit([&](sycl::handler& cgh) {
+      cgh.depends_on(last);
+      cgh.single_task<smoothing_factor_kernel<T, PartHint, FuncHint>>([=]() {
+        if (!t.sound()) return;
+        // lambda integral f_xx^2 dx = lambda / L^3 * integral f_uu^2 du
+        const double lambda_u = lambda_x / t.length() / t.length() / t.length();
+        if (factor_penalised(t, lambda_u, shared)) {
+          t.summary()[smoothing_tables::factored_slot] = 1.0;
+        } else {
+          *fault |= static_cast<std::int32_t>(fitting_bad_lambda);
+        }
+      });
+    });
+    last = submit_batches<smoothing_fit_kernel<T, PartHint, FuncHint>>(queue, last, fits, [=](std::int64_t first, std::int64_t i) {
+      if (!t.factored()) return;
+      write_penalised_fit<FuncHint>(t, shared, a, first + i, work + i * size);
+    });
+  } else if (ny > 0) {
+    double* const grid_rows = shared;
+    double* const grid_traces = shared + gcv_coarse * factor_size;
+    double* const grid_factored = grid_traces + gcv_coarse;
+    double* const scores = grid_factored + gcv_coarse;
+    std::int32_t* const failures = failures_owner.get();
+    last = queue.submit([&](sycl::handler& cgh) {
+      cgh.depends_on(last);
+      cgh.parallel_for<gcv_grid_kernel<T, PartHint, FuncHint>>(sycl::range<1>(gcv_coarse), [=](sycl::item<1> item) {
+        if (!t.sound()) return;
+        const int g = static_cast<int>(item.get_linear_id());
+        double* rows = grid_rows + g * factor_size;
+        const bool factored = factor_penalised(t, gcv_lambda(t, gcv_grid_point(g)), rows);
+        grid_factored[g] = factored ? 1.0 : 0.0;
+        grid_traces[g] = factored ? influence_trace(t, rows) : 0.0;
+      });
+    });
+    last = submit_batches<gcv_coarse_kernel<T, PartHint, FuncHint>>(queue, last, coarse, [=](std::int64_t first, std::int64_t i) {
+      if (!t.sound()) return;
+      const std::int64_t g = (first + i) / ny;
+      const std::int64_t j = (first + i) % ny;
+      const double* rows = grid_rows + g * factor_size;
+      scores[g * ny + j] =
+          grid_factored[g] != 0.0
+              ? gcv_score(residual_sum(t, rows, smoothing_values_of<FuncHint>(a, j), work + i * size),
+                          grid_traces[g], t.positive_weights())
+              : std::numeric_limits<double>::infinity();
+    });
+    last = submit_batches<gcv_refine_kernel<T, PartHint, FuncHint>>(queue, last, refine, [=](std::int64_t first, std::int64_t i) {
+      if (!t.sound()) return;
+      double* rows = work + i * (factor_size + size);
+      const std::int64_t j = first + i;
+      failures[j] = write_cross_validated_fit<FuncHint>(t, scores, a, j, rows, rows + factor_size, chosen) ? 0 : 1;
+    });
+    last = queue.submit([&](sycl::handler& cgh) {
+      cgh.depends_on(last);
+      cgh.single_task<gcv_fault_kernel<T, PartHint, FuncHint>>([=]() {
+        if (!t.sound()) return;
+        std::int32_t failed = 0;
+        for (std::int64_t j = 0; j < ny; ++j) failed |= failures[j];
+        if (failed != 0) *fault |= static_cast<std::int32_t>(fitting_bad_lambda);
+      });
+    });
+  }
+
+  kept.keep(tables_owner, last);
+  kept.keep(shared_owner, last);
+  kept.keep(work_owner, last);
+  if (failures_owner) kept.keep(failures_owner, last);
+  return last;
+}
+
+}  // namespace velora::qrx::experimental::data_fitting::detail

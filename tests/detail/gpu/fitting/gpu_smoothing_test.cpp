@@ -1,0 +1,228 @@
+// The smoothing spline's GPU kernels against the CPU kernel library on the
+// same data: given lambdas over several decades (0 included) and lambdas
+// chosen by cross-validation, zero weights, both function layouts, listed
+// and uniform partitions, one and many functions; and the faults the work
+// reports for bad weights and a lambda too large for double.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "detail/construct_hints.hpp"
+#include "detail/gpu/fitting/gpu_construct_1d_smoothing.hpp"
+#include "qrx_df_kernels/df_kernels.h"
+#include "support/devices.hpp"
+#include "support/spline_test_support.hpp"
+
+namespace {
+
+namespace df = velora::qrx::experimental::data_fitting;
+namespace detail = df::detail;
+using df::function_hint;
+using df::partition_hint;
+using spline_test::usm_array;
+
+template <typename T>
+struct cpu_kernels;
+template <>
+struct cpu_kernels<float> {
+  static constexpr auto new_task = &qrx_df_kernel_sNewTask1D;
+  static constexpr auto edit = &qrx_df_kernel_sEditPPSpline1D;
+  static constexpr auto smooth = &qrx_df_kernel_sDFSmoothingCubicSpline1D;
+};
+template <>
+struct cpu_kernels<double> {
+  static constexpr auto new_task = &qrx_df_kernel_dNewTask1D;
+  static constexpr auto edit = &qrx_df_kernel_dEditPPSpline1D;
+  static constexpr auto smooth = &qrx_df_kernel_dDFSmoothingCubicSpline1D;
+};
+
+struct layout {
+  partition_hint part;
+  function_hint func;
+};
+
+// Noisy smooth functions on uneven sites of [-1, 3], laid out as `how`
+// says; a uniform partition is given by its two ends.
+template <typename T>
+struct problem {
+  std::int64_t n, ny;
+  layout how;
+  std::vector<T> x, y, w;
+
+  problem(std::int64_t n_, std::int64_t ny_, layout how_, unsigned seed) : n(n_), ny(ny_), how(how_) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::normal_distribution<double> noise(0.0, 0.1);
+    double at = -1.0;
+    for (std::int64_t i = 0; i < n; ++i) {
+      x.push_back(T(how.part == partition_hint::uniform ? -1.0 + 4.0 * double(i) / double(n - 1) : at));
+      at += 4.0 / double(n) * (0.4 + 1.2 * u(rng));
+    }
+    y.resize(std::size_t(n * ny));
+    for (std::int64_t j = 0; j < ny; ++j) {
+      for (std::int64_t i = 0; i < n; ++i) {
+        const double v = std::sin(1.3 * double(x[std::size_t(i)]) + double(j)) + noise(rng);
+        y[std::size_t(how.func == function_hint::row_major ? j * n + i : i * ny + j)] = T(v);
+      }
+    }
+    for (std::int64_t i = 0; i < n; ++i) w.push_back(T(0.5 + u(rng)));
+  }
+  std::vector<T> partition() const {
+    return how.part == partition_hint::uniform ? std::vector<T>{x.front(), x.back()} : x;
+  }
+};
+
+template <typename T>
+struct result {
+  std::int32_t status;  // CPU status or GPU fault bits
+  std::vector<T> coeffs, chosen;
+};
+
+template <typename T>
+result<T> on_cpu(const problem<T>& p, const T* weights, T lambda) {
+  result<T> r{0, std::vector<T>(std::size_t(4 * (p.n - 1) * p.ny)), std::vector<T>(std::size_t(p.ny))};
+  const std::vector<T> partition = p.partition();
+  qrx_df_task* task = nullptr;
+  EXPECT_EQ(cpu_kernels<T>::new_task(&task, p.n, partition.data(), std::int64_t(p.how.part), p.ny, p.y.data(),
+                                     std::int64_t(p.how.func), 1),
+            0);
+  EXPECT_EQ(cpu_kernels<T>::edit(task, QRX_DF_ORDER_CUBIC, QRX_DF_CUBIC_SMOOTHING, 0, nullptr, 0, nullptr,
+                                 r.coeffs.data(), QRX_DF_COEFFS_ROW_MAJOR),
+            0);
+  r.status = cpu_kernels<T>::smooth(task, weights, lambda, r.chosen.data(), nullptr);
+  qrx_df_kernel_DeleteTask(&task);
+  return r;
+}
+
+template <typename T>
+result<T> on_gpu(const problem<T>& p, const T* weights, T lambda) {
+  sycl::queue q = test_support::kernel_queue();
+  usm_array<T> x(q, p.partition()), y(q, p.y), c(q, std::size_t(4 * (p.n - 1) * p.ny)), chosen(q, std::size_t(p.ny));
+  usm_array<T*> y_cell(q, std::vector<T*>{y.get()}), c_cell(q, std::vector<T*>{c.get()});
+  std::unique_ptr<usm_array<T>> w;
+  if (weights != nullptr) w = std::make_unique<usm_array<T>>(q, std::vector<T>(weights, weights + p.n));
+  std::int32_t* fault = sycl::malloc_host<std::int32_t>(1, q);
+  *fault = 0;
+  const detail::construct_args<T> args{p.n,     p.ny,    x.get(), y_cell.get(), c_cell.get(), nullptr,
+                                       nullptr, T(0), T(0)};
+  {
+    detail::kept_until_complete kept;
+    const T* wp = w ? w->get() : nullptr;
+    detail::select(detail::construct_partition_hints{}, p.how.part, [&](auto part) {
+      detail::select(detail::construct_function_hints{}, p.how.func, [&](auto func) {
+        detail::gpu_construct_1d_smoothing<T, decltype(part)::value, decltype(func)::value>(
+            q, args, wp, lambda, chosen.get(), fault, kept, {});
+      });
+    });
+    q.wait_and_throw();
+  }
+  result<T> r{*fault, c.to_vector(), chosen.to_vector()};
+  sycl::free(fault, q);
+  return r;
+}
+
+// Roundings of T, a few of them times the scale of what is compared.
+template <typename T>
+double tolerance() {
+  return std::is_same_v<T, double> ? 1e-9 : 2e-5;
+}
+
+template <typename T>
+void expect_agreement(const result<T>& gpu, const result<T>& cpu, std::int64_t ny) {
+  ASSERT_EQ(cpu.status, 0);
+  ASSERT_EQ(gpu.status, 0);
+  // Coefficient p of every cell against the largest of that order in its function.
+  const std::size_t per_function = cpu.coeffs.size() / std::size_t(ny);
+  for (std::size_t j = 0; j < std::size_t(ny); ++j) {
+    for (std::size_t p = 0; p < 4; ++p) {
+      double scale = 0;
+      for (std::size_t k = p; k < per_function; k += 4) {
+        scale = std::max(scale, std::fabs(double(cpu.coeffs[j * per_function + k])));
+      }
+      for (std::size_t k = p; k < per_function; k += 4) {
+        const std::size_t at = j * per_function + k;
+        ASSERT_NEAR(gpu.coeffs[at], cpu.coeffs[at], tolerance<T>() * scale) << "function " << j << " slot " << k;
+      }
+    }
+  }
+}
+
+template <typename T>
+class GpuSmoothing : public testing::Test {};
+using precisions = testing::Types<float, double>;
+TYPED_TEST_SUITE(GpuSmoothing, precisions);
+
+const layout layouts[] = {{partition_hint::non_uniform, function_hint::row_major},
+                          {partition_hint::quasi_uniform, function_hint::col_major},
+                          {partition_hint::uniform, function_hint::row_major},
+                          {partition_hint::uniform, function_hint::col_major}};
+
+TYPED_TEST(GpuSmoothing, GivenLambdaAgreesWithTheCpuKernels) {
+  using T = TypeParam;
+  for (const layout how : layouts) {
+    for (const std::int64_t ny : {1, 37}) {
+      problem<T> p(60, ny, how, unsigned(ny));
+      p.w[3] = p.w[10] = p.w[59] = T(0);  // the last site too: the curve runs straight there
+      for (const T lambda : {T(0), T(1e-4), T(1e-2), T(1), T(1e2)}) {
+        SCOPED_TRACE(::testing::Message() << "lambda " << lambda << " ny " << ny << " part " << int(how.part));
+        expect_agreement(on_gpu(p, p.w.data(), lambda), on_cpu(p, p.w.data(), lambda), ny);
+        expect_agreement(on_gpu<T>(p, nullptr, lambda), on_cpu<T>(p, nullptr, lambda), ny);
+      }
+    }
+  }
+}
+
+TYPED_TEST(GpuSmoothing, CrossValidatedLambdaAgreesWithTheCpuKernels) {
+  using T = TypeParam;
+  for (const layout how : layouts) {
+    for (const std::int64_t ny : {1, 37}) {
+      SCOPED_TRACE(::testing::Message() << "ny " << ny << " part " << int(how.part));
+      problem<T> p(80, ny, how, 7u + unsigned(ny));
+      p.w[0] = p.w[41] = T(0);
+      for (const T* weights : {static_cast<const T*>(p.w.data()), static_cast<const T*>(nullptr)}) {
+        const result<T> gpu = on_gpu(p, weights, T(-1));
+        const result<T> cpu = on_cpu(p, weights, T(-1));
+        expect_agreement(gpu, cpu, ny);
+        for (std::int64_t j = 0; j < ny; ++j) {
+          EXPECT_GT(cpu.chosen[std::size_t(j)], T(0));
+          EXPECT_NEAR(gpu.chosen[std::size_t(j)], cpu.chosen[std::size_t(j)],
+                      tolerance<T>() * cpu.chosen[std::size_t(j)]);
+        }
+      }
+    }
+  }
+}
+
+// Faults: weights that are negative, not finite or fewer than three
+// positive, on every path; a lambda too large for double. The work
+// returns (no hang on NaN) and flags what the CPU kernels refuse.
+TYPED_TEST(GpuSmoothing, ReportsTheFaultsTheCpuKernelsRefuse) {
+  using T = TypeParam;
+  const T nan = std::numeric_limits<T>::quiet_NaN(), inf = std::numeric_limits<T>::infinity();
+  const problem<T> p(20, 3, layouts[0], 3u);
+  for (const T bad : {T(-1), nan, inf}) {
+    for (const T lambda : {T(0), T(1), T(-1)}) {
+      std::vector<T> w = p.w;
+      w[7] = bad;
+      EXPECT_EQ(on_gpu(p, w.data(), lambda).status, detail::fitting_bad_weights) << bad << " at lambda " << lambda;
+      EXPECT_EQ(on_cpu(p, w.data(), lambda).status, QRX_DF_STATUS_BAD_WEIGHTS);
+    }
+  }
+  std::vector<T> two(std::size_t(p.n), T(0));
+  two[4] = two[12] = T(1);
+  EXPECT_EQ(on_gpu(p, two.data(), T(-1)).status, detail::fitting_bad_weights);
+  EXPECT_EQ(on_gpu(p, two.data(), T(0)).status, detail::fitting_bad_weights);
+  // Too large to form G + lambda Omega: 1e300 in double, infinite in float.
+  const T huge = std::is_same_v<T, double> ? T(1e300) : inf;
+  EXPECT_EQ(on_gpu(p, p.w.data(), huge).status, detail::fitting_bad_lambda);
+  EXPECT_EQ(on_cpu(p, p.w.data(), huge).status, QRX_DF_STATUS_BAD_LAMBDA);
+  EXPECT_EQ(on_gpu(p, p.w.data(), nan).status, detail::fitting_bad_lambda);
+}
+
+}  // namespace
