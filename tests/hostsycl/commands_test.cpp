@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <numeric>
 
 #include "test_support.hpp"
@@ -90,16 +91,18 @@ TEST(Kernels, EveryParameterFormSeesEachIndexOnce) {
 // The math functions kernels call, in both scalar types, from a kernel.
 TEST(Kernels, MathFunctionsGiveTheStandardResults) {
   sycl::queue q;
-  double* d = sycl::malloc_shared<double>(2, q);
-  float* f = sycl::malloc_shared<float>(2, q);
+  double* d = sycl::malloc_shared<double>(3, q);
+  float* f = sycl::malloc_shared<float>(3, q);
   q.single_task([=] {
-     d[0] = sycl::sqrt(2.25), d[1] = sycl::fabs(-3.5);
-     f[0] = sycl::sqrt(6.25f), f[1] = sycl::fabs(-0.5f);
+     d[0] = sycl::sqrt(2.25), d[1] = sycl::fabs(-3.5), d[2] = sycl::exp10(-2.5);
+     f[0] = sycl::sqrt(6.25f), f[1] = sycl::fabs(-0.5f), f[2] = sycl::exp10(3.0f);
    }).wait();
   EXPECT_EQ(d[0], 1.5);
   EXPECT_EQ(d[1], 3.5);
+  EXPECT_EQ(d[2], std::pow(10.0, -2.5));
   EXPECT_EQ(f[0], 2.5f);
   EXPECT_EQ(f[1], 0.5f);
+  EXPECT_EQ(f[2], 1000.0f);
   sycl::free(d, q);
   sycl::free(f, q);
 }
