@@ -23,7 +23,7 @@ void curvature_cell(T* c, double f0, double f1, double m0, double m1, double r) 
 // is zero, not the rounding left by summing four basis terms.
 template <typename T>
 struct curvature_cell_writer {
-  T* coeffs;                // the function's first cell
+  T* coeffs;                  // the function's first cell
   const double* reciprocals;  // per cell, units of x
   std::int64_t sites;
   double curvature_scale;  // from the scaled partition to units of x

@@ -17,7 +17,6 @@
 
 #include <cstdint>
 #include <limits>
-
 #include <sycl/sycl.hpp>
 
 #include "detail/gpu/fitting/penalised_band.hpp"
@@ -39,9 +38,7 @@ inline double gcv_score(double rss, double trace, double m) {
 }
 
 // lambda_u on the scaled partition for log10 rho.
-inline double gcv_lambda(const smoothing_tables& t, double log_rho) {
-  return sycl::exp10(log_rho) * t.lambda_scale();
-}
+inline double gcv_lambda(const smoothing_tables& t, double log_rho) { return sycl::exp10(log_rho) * t.lambda_scale(); }
 
 // One function's score at log10 rho, factoring into `rows`; z as
 // solve_penalised needs it.

@@ -30,9 +30,8 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <vector>
-
 #include <sycl/sycl.hpp>
+#include <vector>
 
 #include "data_fitting/exceptions.hpp"
 #include "data_fitting/hints.hpp"
@@ -118,16 +117,14 @@ bool write_cross_validated_fit(const smoothing_tables& t, const double* scores, 
 // Launches kernel(first unit of the batch, item) over each batch in turn,
 // each after the previous one (they share the scratch); returns the last.
 template <typename KernelName, typename Kernel>
-sycl::event submit_batches(sycl::queue& queue, sycl::event last, const scratch_batches& batches,
-                           const Kernel& kernel) {
+sycl::event submit_batches(sycl::queue& queue, sycl::event last, const scratch_batches& batches, const Kernel& kernel) {
   for (std::int64_t b = 0; b < batches.count(); ++b) {
     const std::int64_t first = batches.first(b);
     last = queue.submit([&](sycl::handler& cgh) {
       cgh.depends_on(last);
-      cgh.parallel_for<KernelName>(sycl::range<1>(static_cast<std::size_t>(batches.size(b))),
-                                   [=](sycl::item<1> item) {
-                                     kernel(first, static_cast<std::int64_t>(item.get_linear_id()));
-                                   });
+      cgh.parallel_for<KernelName>(sycl::range<1>(static_cast<std::size_t>(batches.size(b))), [=](sycl::item<1> item) {
+        kernel(first, static_cast<std::int64_t>(item.get_linear_id()));
+      });
     });
   }
   return last;
@@ -147,8 +144,8 @@ inline std::shared_ptr<double> smoothing_scratch(const sycl::queue& queue, std::
 // fitting_bad_lambda; then the coefficients may be partly written. Scratch
 // memory is handed to `kept` until the work completes.
 template <typename T, partition_hint PartHint, function_hint FuncHint>
-sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<T>& spline, const T* weights,
-                                       T lambda, T* chosen, std::int32_t* fault, kept_until_complete& kept,
+sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<T>& spline, const T* weights, T lambda,
+                                       T* chosen, std::int32_t* fault, kept_until_complete& kept,
                                        const std::vector<sycl::event>& dependencies) {
   const std::int64_t n = spline.nx;
   const std::int64_t ny = spline.ny;
@@ -211,7 +208,6 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
     });
   });
 
-
   if (ny > 0 && natural) {
     const natural_limit limit{t, shared};
     last = queue.submit([&](sycl::handler& cgh) {
@@ -220,11 +216,12 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
         if (limit.t.sound()) limit.eliminate();
       });
     });
-    last = submit_batches<natural_fit_kernel<T, PartHint, FuncHint>>(queue, last, fits, [=](std::int64_t first, std::int64_t i) {
-      if (!limit.t.sound()) return;
-      const std::int64_t j = first + i;
-      limit.fit(smoothing_values_of<FuncHint>(a, j), *a.coeffs + j * a.cells() * 4, work + i * n);
-    });
+    last = submit_batches<natural_fit_kernel<T, PartHint, FuncHint>>(
+        queue, last, fits, [=](std::int64_t first, std::int64_t i) {
+          if (!limit.t.sound()) return;
+          const std::int64_t j = first + i;
+          limit.fit(smoothing_values_of<FuncHint>(a, j), *a.coeffs + j * a.cells() * 4, work + i * n);
+        });
   } else if (ny > 0 && !choose) {
     const double lambda_x = static_cast<double>(lambda);
     last = queue.submit([&](sycl::handler& cgh) {
@@ -240,10 +237,11 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
         }
       });
     });
-    last = submit_batches<smoothing_fit_kernel<T, PartHint, FuncHint>>(queue, last, fits, [=](std::int64_t first, std::int64_t i) {
-      if (!t.factored()) return;
-      write_penalised_fit<FuncHint>(t, shared, a, first + i, work + i * size);
-    });
+    last = submit_batches<smoothing_fit_kernel<T, PartHint, FuncHint>>(
+        queue, last, fits, [=](std::int64_t first, std::int64_t i) {
+          if (!t.factored()) return;
+          write_penalised_fit<FuncHint>(t, shared, a, first + i, work + i * size);
+        });
   } else if (ny > 0) {
     double* const grid_rows = shared;
     double* const grid_traces = shared + gcv_coarse * factor_size;
@@ -261,23 +259,25 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
         grid_traces[g] = factored ? influence_trace(t, rows) : 0.0;
       });
     });
-    last = submit_batches<gcv_coarse_kernel<T, PartHint, FuncHint>>(queue, last, coarse, [=](std::int64_t first, std::int64_t i) {
-      if (!t.sound()) return;
-      const std::int64_t g = (first + i) / ny;
-      const std::int64_t j = (first + i) % ny;
-      const double* rows = grid_rows + g * factor_size;
-      scores[g * ny + j] =
-          grid_factored[g] != 0.0
-              ? gcv_score(residual_sum(t, rows, smoothing_values_of<FuncHint>(a, j), work + i * size),
-                          grid_traces[g], t.positive_weights())
-              : std::numeric_limits<double>::infinity();
-    });
-    last = submit_batches<gcv_refine_kernel<T, PartHint, FuncHint>>(queue, last, refine, [=](std::int64_t first, std::int64_t i) {
-      if (!t.sound()) return;
-      double* rows = work + i * (factor_size + size);
-      const std::int64_t j = first + i;
-      failures[j] = write_cross_validated_fit<FuncHint>(t, scores, a, j, rows, rows + factor_size, chosen) ? 0 : 1;
-    });
+    last = submit_batches<gcv_coarse_kernel<T, PartHint, FuncHint>>(
+        queue, last, coarse, [=](std::int64_t first, std::int64_t i) {
+          if (!t.sound()) return;
+          const std::int64_t g = (first + i) / ny;
+          const std::int64_t j = (first + i) % ny;
+          const double* rows = grid_rows + g * factor_size;
+          scores[g * ny + j] =
+              grid_factored[g] != 0.0
+                  ? gcv_score(residual_sum(t, rows, smoothing_values_of<FuncHint>(a, j), work + i * size),
+                              grid_traces[g], t.positive_weights())
+                  : std::numeric_limits<double>::infinity();
+        });
+    last = submit_batches<gcv_refine_kernel<T, PartHint, FuncHint>>(
+        queue, last, refine, [=](std::int64_t first, std::int64_t i) {
+          if (!t.sound()) return;
+          double* rows = work + i * (factor_size + size);
+          const std::int64_t j = first + i;
+          failures[j] = write_cross_validated_fit<FuncHint>(t, scores, a, j, rows, rows + factor_size, chosen) ? 0 : 1;
+        });
     last = queue.submit([&](sycl::handler& cgh) {
       cgh.depends_on(last);
       cgh.single_task<gcv_fault_kernel<T, PartHint, FuncHint>>([=]() {

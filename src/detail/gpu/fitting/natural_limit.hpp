@@ -90,7 +90,7 @@ struct natural_limit {
     double next_m = 0.0;
     for (std::int64_t i = n - 1; i >= 0; --i) {
       if (t.weight(i) <= 0 || span_[i] <= 0) continue;  // the last positive site keeps 0
-      if (inverse()[i] == 0.0) continue;                 // the first positive site keeps 0
+      if (inverse()[i] == 0.0) continue;                // the first positive site keeps 0
       z[i] -= super()[i] * next_m;
       next_m = z[i];
     }
@@ -128,9 +128,9 @@ struct natural_limit {
         const double h = span_[left], u = offset;
         const double ml = z[left], mr = z[right];
         const double s = (value(right) - value(left)) / h;
-        f = i == left ? value(left)
-                      : value(left) + u * (s - h * (2.0 * ml + mr) / 6.0) +
-                            u * u * (0.5 * ml + u * (mr - ml) / (6.0 * h));
+        f = i == left
+                ? value(left)
+                : value(left) + u * (s - h * (2.0 * ml + mr) / 6.0) + u * u * (0.5 * ml + u * (mr - ml) / (6.0 * h));
         m = ml + (mr - ml) * u / h;
       }
       m *= scale;

@@ -28,9 +28,7 @@ struct scaled_partition {
 
   static constexpr bool uniform = PartHint == partition_hint::uniform;
 
-  double length() const {
-    return static_cast<double>(uniform ? x[1] : x[n - 1]) - static_cast<double>(x[0]);
-  }
+  double length() const { return static_cast<double>(uniform ? x[1] : x[n - 1]) - static_cast<double>(x[0]); }
   double width(std::int64_t k) const {
     if constexpr (uniform) {
       return 1.0 / static_cast<double>(n - 1);
@@ -98,7 +96,7 @@ struct smoothing_tables {
   std::int64_t base(std::int64_t i) const { return i < n - 1 ? i : n - 2; }
 
   double* weights() const { return data; }
-  double* widths() const { return data + n; }  // on [0, 1]
+  double* widths() const { return data + n; }           // on [0, 1]
   double* reciprocals() const { return data + 2 * n; }  // 1/h in units of x
   double* values(std::int64_t i) const { return data + 3 * n + 4 * i; }
   double* seconds(std::int64_t i) const { return data + 7 * n + 4 * i; }

@@ -109,8 +109,7 @@ result<T> on_gpu(const problem<T>& p, const T* weights, T lambda) {
   if (weights != nullptr) w = std::make_unique<usm_array<T>>(q, std::vector<T>(weights, weights + p.n));
   std::int32_t* fault = sycl::malloc_host<std::int32_t>(1, q);
   *fault = 0;
-  const detail::construct_args<T> args{p.n,     p.ny,    x.get(), y_cell.get(), c_cell.get(), nullptr,
-                                       nullptr, T(0), T(0)};
+  const detail::construct_args<T> args{p.n, p.ny, x.get(), y_cell.get(), c_cell.get(), nullptr, nullptr, T(0), T(0)};
   {
     detail::kept_until_complete kept;
     const T* wp = w ? w->get() : nullptr;
