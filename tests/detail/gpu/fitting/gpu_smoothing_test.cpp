@@ -222,6 +222,25 @@ TYPED_TEST(GpuSmoothing, ReportsTheFaultsTheCpuKernelsRefuse) {
   EXPECT_EQ(on_gpu(p, p.w.data(), huge).status, detail::fitting_bad_lambda);
   EXPECT_EQ(on_cpu(p, p.w.data(), huge).status, QRX_DF_STATUS_BAD_LAMBDA);
   EXPECT_EQ(on_gpu(p, p.w.data(), nan).status, detail::fitting_bad_lambda);
+  // No function: the weights are still checked.
+  const problem<T> none(20, 0, layouts[0], 3u);
+  std::vector<T> w = p.w;
+  w[2] = T(-1);
+  EXPECT_EQ(on_gpu(none, w.data(), T(-1)).status, detail::fitting_bad_weights);
+  EXPECT_EQ(on_gpu(none, p.w.data(), T(1)).status, 0);
+}
+
+// A partition with a NaN or out of order is refused after this work: the
+// work itself must end and stay in bounds (what it writes is not read).
+TYPED_TEST(GpuSmoothing, EndsOnABrokenPartition) {
+  using T = TypeParam;
+  for (const T broken : {std::numeric_limits<T>::quiet_NaN(), T(5), -std::numeric_limits<T>::infinity()}) {
+    for (const layout how : {layouts[0], layouts[2]}) {
+      problem<T> p(30, 2, how, 5u);
+      p.x[how.part == partition_hint::uniform ? 0 : 11] = broken;
+      for (const T lambda : {T(0), T(1), T(-1)}) on_gpu(p, p.w.data(), lambda);
+    }
+  }
 }
 
 }  // namespace
