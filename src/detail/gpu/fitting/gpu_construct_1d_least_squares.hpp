@@ -2,9 +2,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
-
 #include <sycl/sycl.hpp>
+#include <vector>
 
 #include "data_fitting/exceptions.hpp"
 #include "data_fitting/hints.hpp"
@@ -19,25 +18,22 @@
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
-template <typename T, partition_hint PartHint, function_hint DataHint, int Step>
-class least_squares_kernel;
-
-// The kernel names of the construction's steps, as types to pass around.
 template <typename T, partition_hint PartHint, function_hint DataHint>
-struct least_squares_step_tag {
-  template <int Step>
-  struct named {
-    using type = least_squares_kernel<T, PartHint, DataHint, Step>;
-  };
-  using basis = named<1>;
-  using gather = named<2>;
-  using sum = named<3>;
-  using factor = named<4>;
-  using right_side = named<5>;
-  using right_side_sum = named<6>;
-  using solve = named<7>;
-  using cells = named<8>;
-};
+class least_squares_basis_kernel;
+template <typename T, partition_hint PartHint, function_hint DataHint>
+class least_squares_gather_kernel;
+template <typename T, partition_hint PartHint, function_hint DataHint>
+class least_squares_sum_kernel;
+template <typename T, partition_hint PartHint, function_hint DataHint>
+class least_squares_factor_kernel;
+template <typename T, partition_hint PartHint, function_hint DataHint>
+class least_squares_right_side_kernel;
+template <typename T, partition_hint PartHint, function_hint DataHint>
+class least_squares_right_side_sum_kernel;
+template <typename T, partition_hint PartHint, function_hint DataHint>
+class least_squares_solve_kernel;
+template <typename T, partition_hint PartHint, function_hint DataHint>
+class least_squares_cell_kernel;
 
 // Submits run(args, g) for every work-item g of `range` after `after`, as
 // kernel Name. run is a lambda without captures.
@@ -73,8 +69,8 @@ sycl::event submit_least_squares_step(sycl::queue& queue, sycl::range<1> range, 
 // submitted (host_bad_alloc when memory cannot be had) and kept until the
 // last step completes.
 template <typename T, partition_hint PartHint, function_hint DataHint>
-sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_args<T>& spline, const T* x,
-                                           const T* y, std::int64_t ndata, const T* weights, std::int32_t* fault,
+sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_args<T>& spline, const T* x, const T* y,
+                                           std::int64_t ndata, const T* weights, std::int32_t* fault,
                                            kept_until_complete& kept, const std::vector<sycl::event>& dependencies) {
   using args_type = least_squares_args<T, PartHint, DataHint>;
   const least_squares_blocks blocks = least_squares_blocks_for(ndata, spline.nx, spline.ny);
@@ -91,30 +87,29 @@ sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_a
   const std::shared_ptr<double> scratch = make_device_array<double>(queue, blocks.doubles());
   const std::shared_ptr<std::int32_t> faults = make_device_array<std::int32_t>(queue, blocks.blocks + 1);
   if (!cells || !knots || !scratch || !faults) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
-  const args_type args{spline,      x,           y,          weights,      blocks, cells.get(),
-                       knots.get(), scratch.get(), faults.get(), fault};
+  const args_type args{spline, x, y, weights, blocks, cells.get(), knots.get(), scratch.get(), faults.get(), fault};
 
-  using tag = least_squares_step_tag<T, PartHint, DataHint>;
-  auto submit = [&](auto name, sycl::range<1> range, const std::vector<sycl::event>& after, auto run) {
-    return submit_least_squares_step<typename decltype(name)::type>(queue, range, after, args, run);
-  };
-  const sycl::event built = submit(typename tag::basis{}, knot_range, dependencies,
-                                   [](const args_type& a, std::int64_t k) { least_squares_basis_step(a, k); });
-  const sycl::event gathered = submit(typename tag::gather{}, block_range, {built},
-                                      [](const args_type& a, std::int64_t b) { least_squares_gather_step(a, b); });
-  const sycl::event summed = submit(typename tag::sum{}, row_range, {gathered},
-                                    [](const args_type& a, std::int64_t r) { least_squares_sum_step(a, r); });
-  sycl::event last = submit(typename tag::factor{}, sycl::range<1>(1), {summed},
-                            [](const args_type& a, std::int64_t) { least_squares_factor_step(a); });
+  const sycl::event built = submit_least_squares_step<least_squares_basis_kernel<T, PartHint, DataHint>>(
+      queue, knot_range, dependencies, args,
+      [](const args_type& a, std::int64_t k) { least_squares_basis_step(a, k); });
+  const sycl::event gathered = submit_least_squares_step<least_squares_gather_kernel<T, PartHint, DataHint>>(
+      queue, block_range, {built}, args, [](const args_type& a, std::int64_t b) { least_squares_gather_step(a, b); });
+  const sycl::event summed = submit_least_squares_step<least_squares_sum_kernel<T, PartHint, DataHint>>(
+      queue, row_range, {gathered}, args, [](const args_type& a, std::int64_t r) { least_squares_sum_step(a, r); });
+  sycl::event last = submit_least_squares_step<least_squares_factor_kernel<T, PartHint, DataHint>>(
+      queue, sycl::range<1>(1), {summed}, args, [](const args_type& a, std::int64_t) { least_squares_factor_step(a); });
   if (spline.ny > 0) {
-    last = submit(typename tag::right_side{}, right_side_range, {last},
-                  [](const args_type& a, std::int64_t g) { least_squares_right_side_step(a, g); });
-    last = submit(typename tag::right_side_sum{}, entry_range, {last},
-                  [](const args_type& a, std::int64_t g) { least_squares_right_side_sum_step(a, g); });
-    last = submit(typename tag::solve{}, function_range, {last},
-                  [](const args_type& a, std::int64_t j) { least_squares_solve_step(a, j); });
-    last = submit(typename tag::cells{}, cell_range, {last},
-                  [](const args_type& a, std::int64_t g) { least_squares_cell_step(a, g); });
+    last = submit_least_squares_step<least_squares_right_side_kernel<T, PartHint, DataHint>>(
+        queue, right_side_range, {last}, args,
+        [](const args_type& a, std::int64_t g) { least_squares_right_side_step(a, g); });
+    last = submit_least_squares_step<least_squares_right_side_sum_kernel<T, PartHint, DataHint>>(
+        queue, entry_range, {last}, args,
+        [](const args_type& a, std::int64_t g) { least_squares_right_side_sum_step(a, g); });
+    last = submit_least_squares_step<least_squares_solve_kernel<T, PartHint, DataHint>>(
+        queue, function_range, {last}, args,
+        [](const args_type& a, std::int64_t j) { least_squares_solve_step(a, j); });
+    last = submit_least_squares_step<least_squares_cell_kernel<T, PartHint, DataHint>>(
+        queue, cell_range, {last}, args, [](const args_type& a, std::int64_t g) { least_squares_cell_step(a, g); });
   }
   kept.keep(cells, last);
   kept.keep(knots, last);

@@ -79,8 +79,7 @@ inline void knot_basis_values(const knot_cell& c, double s, double* v) {
 // independent. A partition that is not increasing gives infinite or NaN
 // entries, never a read outside it.
 template <partition_hint PartHint, typename T>
-void build_knot_entry(const T* partitions, std::int64_t nx, std::int64_t k, knot_cell* cells,
-                      knot_weights* knots) {
+void build_knot_entry(const T* partitions, std::int64_t nx, std::int64_t k, knot_cell* cells, knot_weights* knots) {
   auto at = [&](std::int64_t i) { return knot_at<PartHint>(partitions, nx, i); };
   const double tk = at(k);
   knot_cell c{};

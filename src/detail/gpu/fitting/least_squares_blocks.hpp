@@ -56,11 +56,10 @@ struct least_squares_blocks {
 inline least_squares_blocks least_squares_blocks_for(std::int64_t ndata, std::int64_t nx, std::int64_t ny) {
   const std::int64_t size = nx + 2;
   std::int64_t blocks = std::min(ndata / least_squares_block_sites + (ndata % least_squares_block_sites != 0 ? 1 : 0),
-                                   least_squares_max_blocks);
+                                 least_squares_max_blocks);
   blocks = std::min(blocks, ndata / size);
-  const double per_block =
-      8.0 * (4.0 * static_cast<double>(size) + static_cast<double>(knot_site_slots::doubles(nx)) +
-             static_cast<double>(ny) * static_cast<double>(size));
+  const double per_block = 8.0 * (4.0 * static_cast<double>(size) + static_cast<double>(knot_site_slots::doubles(nx)) +
+                                  static_cast<double>(ny) * static_cast<double>(size));
   const double affordable = 1.0 + least_squares_partial_bytes / per_block;
   if (static_cast<double>(blocks) > affordable) blocks = static_cast<std::int64_t>(affordable);
   return {ndata, nx, ny, std::max<std::int64_t>(blocks, 1)};

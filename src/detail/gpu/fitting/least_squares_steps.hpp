@@ -121,9 +121,8 @@ void least_squares_factor_step(const least_squares_args<T, PartHint, DataHint>& 
   std::int32_t faults = fitting_sound;
   for (std::int64_t b = 0; b < a.blocks.blocks; ++b) faults |= a.faults[b];
   if (faults == fitting_sound) {
-    const bool determined =
-        a.slots(0).determine_spline() &&
-        factor_band(a.blocks.size(), a.scratch + a.blocks.band(0), a.scratch + a.blocks.factor());
+    const bool determined = a.slots(0).determine_spline() &&
+                            factor_band(a.blocks.size(), a.scratch + a.blocks.band(0), a.scratch + a.blocks.factor());
     if (!determined) faults = fitting_undetermined;
   }
   a.faults[a.blocks.blocks] = faults;

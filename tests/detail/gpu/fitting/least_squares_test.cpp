@@ -98,8 +98,8 @@ std::int32_t cpu_fit(const data_case<T>& c, std::vector<T>& coeffs) {
   const std::int64_t y_hint = static_cast<std::int64_t>(c.layout);
   qrx_df_task* task = nullptr;
   std::int32_t s = cpu_kernels<T>::new_task(&task, c.nx, partition.data(),
-                                            c.uniform() ? QRX_DF_PARTITION_UNIFORM : QRX_DF_PARTITION_NON_UNIFORM,
-                                            c.ny, nullptr, QRX_DF_FUNCTIONS_ROW_MAJOR, 1);
+                                            c.uniform() ? QRX_DF_PARTITION_UNIFORM : QRX_DF_PARTITION_NON_UNIFORM, c.ny,
+                                            nullptr, QRX_DF_FUNCTIONS_ROW_MAJOR, 1);
   if (s == 0) {
     s = cpu_kernels<T>::edit(task, QRX_DF_ORDER_CUBIC, QRX_DF_CUBIC_LEAST_SQUARES, 0, nullptr, 0, nullptr,
                              coeffs.data(), QRX_DF_COEFFS_ROW_MAJOR);
@@ -116,8 +116,8 @@ std::int32_t gpu_fit(sycl::queue& q, const data_case<T>& c, std::vector<T>& coef
   usm_array<T> out(q, std::size_t(4 * (c.nx - 1) * c.ny), T(0));
   usm_array<T*> cell(q, std::vector<T*>{out.get()});
   usm_array<std::int32_t> fault(q, 1, 0);
-  const detail::construct_args<T> spline{c.nx,   c.ny, partition.get(), nullptr, cell.get(), nullptr,
-                                         nullptr, T(0), T(0)};
+  const detail::construct_args<T> spline{c.nx, c.ny, partition.get(), nullptr, cell.get(), nullptr, nullptr,
+                                         T(0), T(0)};
   detail::kept_until_complete kept;
   auto run = [&](auto part, auto layout) {
     detail::gpu_construct_1d_least_squares<T, decltype(part)::value, decltype(layout)::value>(
@@ -153,8 +153,8 @@ void expect_close(const data_case<T>& c, const std::vector<T>& gpu, const std::v
       for (std::int64_t k = 0; k < cells; ++k) scale = std::max(scale, std::fabs(double(cpu[(j * cells + k) * 4 + p])));
       for (std::int64_t k = 0; k < cells; ++k) {
         const std::size_t e = std::size_t((j * cells + k) * 4 + p);
-        ASSERT_NEAR(double(gpu[e]), double(cpu[e]), tolerance * (1 + scale)) << "function " << j << " cell " << k
-                                                                             << " power " << p;
+        ASSERT_NEAR(double(gpu[e]), double(cpu[e]), tolerance * (1 + scale))
+            << "function " << j << " cell " << k << " power " << p;
       }
     }
   }
