@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <sycl/sycl.hpp>
@@ -86,8 +87,24 @@ sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_a
   const std::shared_ptr<knot_weights> knots = make_device_array<knot_weights>(queue, spline.nx);
   const std::shared_ptr<double> scratch = make_device_array<double>(queue, blocks.doubles());
   const std::shared_ptr<std::int32_t> faults = make_device_array<std::int32_t>(queue, blocks.blocks + 1);
-  if (!cells || !knots || !scratch || !faults) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
-  const args_type args{spline, x, y, weights, blocks, cells.get(), knots.get(), scratch.get(), faults.get(), fault};
+  const std::int64_t recorded = blocks.recorded() ? std::max<std::int64_t>(ndata, 1) : 1;
+  const std::shared_ptr<std::int64_t> site_cells = make_device_array<std::int64_t>(queue, recorded);
+  const std::shared_ptr<double> site_terms = make_device_array<double>(queue, 4 * recorded);
+  if (!cells || !knots || !scratch || !faults || !site_cells || !site_terms) {
+    throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
+  }
+  const args_type args{spline,
+                       x,
+                       y,
+                       weights,
+                       blocks,
+                       cells.get(),
+                       knots.get(),
+                       scratch.get(),
+                       faults.get(),
+                       fault,
+                       site_cells.get(),
+                       site_terms.get()};
 
   const sycl::event built = submit_least_squares_step<least_squares_basis_kernel<T, PartHint, DataHint>>(
       queue, knot_range, dependencies, args,
@@ -115,6 +132,8 @@ sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_a
   kept.keep(knots, last);
   kept.keep(scratch, last);
   kept.keep(faults, last);
+  kept.keep(site_cells, last);
+  kept.keep(site_terms, last);
   return last;
 }
 

@@ -63,8 +63,8 @@ class knot_site_slots {
   // The condition on the sites seen.
   bool determine_spline() const {
     const std::int64_t last_slot = 2 * (nx_ - 1);  // knot t_{nx-1}
-    std::int64_t slot = 0;  // next slot with possibly free sites
-    std::int64_t used = 0;  // sites of `slot` already given
+    std::int64_t slot = 0;                         // next slot with possibly free sites
+    std::int64_t used = 0;                         // sites of `slot` already given
     for (std::int64_t i = 0; i < nx_ + 2; ++i) {
       const std::int64_t first = i == 0 ? 0 : 2 * clamp_cell(i - 3) + 1;
       const std::int64_t last = i == nx_ + 1 ? last_slot : 2 * clamp_cell(i) + 1;

@@ -13,6 +13,11 @@
 //   right sides:  per (function, block) a partial B^T W y of `size`
 //                 entries; block 0's becomes the function's sum, then its
 //                 B-spline coefficients.
+//
+// With more than least_squares_located_functions functions, the first pass
+// also records every site's cell and terms w B_p (cell -1 for a site it
+// skips), so the passes per function read them instead of locating every
+// site again. Both ways add the same terms in the same order.
 
 #include <algorithm>
 #include <cstdint>
@@ -26,6 +31,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // block, and the partials stay few against the data.
 inline constexpr std::int64_t least_squares_block_sites = 1024;
 inline constexpr std::int64_t least_squares_max_blocks = 256;
+// Functions whose right sides locate the sites themselves.
+inline constexpr std::int64_t least_squares_located_functions = 2;
 // Bytes of partial sums beyond those of one block.
 inline constexpr double least_squares_partial_bytes = 256.0 * 1024 * 1024;
 
@@ -36,6 +43,7 @@ struct least_squares_blocks {
   std::int64_t blocks;
 
   std::int64_t size() const { return nx + 2; }  // basis functions
+  bool recorded() const { return ny > least_squares_located_functions; }
   std::int64_t first(std::int64_t b) const { return b * (ndata / blocks) + std::min(b, ndata % blocks); }
 
   std::int64_t block_doubles() const { return 4 * size() + knot_site_slots::doubles(nx); }

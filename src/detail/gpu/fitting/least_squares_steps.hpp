@@ -27,11 +27,13 @@ struct least_squares_args {
   const T* y;
   const T* weights;  // null: all 1
   least_squares_blocks blocks;
-  knot_cell* cells;      // nx - 1
-  knot_weights* knots;   // nx
-  double* scratch;       // blocks.doubles()
-  std::int32_t* faults;  // each block's, then the construction's: blocks + 1
-  std::int32_t* fault;   // the caller's
+  knot_cell* cells;          // nx - 1
+  knot_weights* knots;       // nx
+  double* scratch;           // blocks.doubles()
+  std::int32_t* faults;      // each block's, then the construction's: blocks + 1
+  std::int32_t* fault;       // the caller's
+  std::int64_t* site_cells;  // ndata when blocks.recorded(), else null
+  double* site_terms;        // 4 * ndata when blocks.recorded(), else null
 
   double weight(std::int64_t i) const { return weights != nullptr ? static_cast<double>(weights[i]) : 1.0; }
   double value(std::int64_t j, std::int64_t i) const {
@@ -68,8 +70,8 @@ void least_squares_basis_step(const least_squares_args<T, PartHint, DataHint>& a
 
 // Step 2, work-item b (a block): checks the block's sites and weights into
 // its fault entry, and adds w B_p B_q of every site of positive weight to
-// its partial band and the site to its slots. Sites of weight zero are
-// checked but add nothing.
+// its partial band and the site to its slots; records the sites when the
+// blocks say so. Sites of weight zero are checked but add nothing.
 template <typename T, partition_hint PartHint, function_hint DataHint>
 void least_squares_gather_step(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t b) {
   double* band = a.scratch + a.blocks.band(b);
@@ -84,12 +86,19 @@ void least_squares_gather_step(const least_squares_args<T, PartHint, DataHint>& 
     if (!(x >= lo && x <= hi)) faults |= fitting_data_outside;  // also NaN
     const double w = a.weight(i);
     if (!(w >= 0.0 && w <= std::numeric_limits<double>::max())) faults |= fitting_bad_weights;
-    if (!(w > 0.0)) continue;
+    if (!(w > 0.0)) {
+      if (a.blocks.recorded()) a.site_cells[i] = -1;
+      continue;
+    }
     const located_site site = locate_site(a, i);
     const knot_cell& cell = a.cells[site.k];
     slots.add(site.k, site.s, cell.b1, cell.t + site.s);
     double wv[4];
     for (int p = 0; p < 4; ++p) wv[p] = w * site.v[p];
+    if (a.blocks.recorded()) {
+      a.site_cells[i] = site.k;
+      for (int p = 0; p < 4; ++p) a.site_terms[4 * i + p] = wv[p];
+    }
     for (int p = 0; p < 4; ++p) {
       for (int d = 0; d <= p; ++d) band[4 * (site.k + p) + d] += wv[p] * site.v[p - d];
     }
@@ -139,11 +148,18 @@ void least_squares_right_side_step(const least_squares_args<T, PartHint, DataHin
   double* r = a.scratch + a.blocks.right_side(j, b);
   for (std::int64_t e = 0; e < a.blocks.size(); ++e) r[e] = 0.0;
   for (std::int64_t i = a.blocks.first(b); i < a.blocks.first(b + 1); ++i) {
-    const double w = a.weight(i);
-    if (!(w > 0.0)) continue;
-    const located_site site = locate_site(a, i);
-    const double y = a.value(j, i);
-    for (int p = 0; p < 4; ++p) r[site.k + p] += y * (w * site.v[p]);
+    if (a.blocks.recorded()) {
+      const std::int64_t k = a.site_cells[i];
+      if (k < 0) continue;
+      const double y = a.value(j, i);
+      for (int p = 0; p < 4; ++p) r[k + p] += y * a.site_terms[4 * i + p];
+    } else {
+      const double w = a.weight(i);
+      if (!(w > 0.0)) continue;
+      const located_site site = locate_site(a, i);
+      const double y = a.value(j, i);
+      for (int p = 0; p < 4; ++p) r[site.k + p] += y * (w * site.v[p]);
+    }
   }
 }
 

@@ -192,6 +192,23 @@ TYPED_TEST(GpuLeastSquares, AgreesWithTheCpuKernels) {
   }
 }
 
+// A function's fit does not depend on the functions fitted with it: many
+// functions read the sites' recorded terms, one locates them again, and both
+// add the same terms in the same order.
+TYPED_TEST(GpuLeastSquares, FitsEachFunctionAsAlone) {
+  using T = TypeParam;
+  data_case<T> all(30, 5000, 5, partition_hint::quasi_uniform, 2);
+  std::vector<T> many, one;
+  ASSERT_EQ(gpu_fit(this->q, all, many), detail::fitting_sound);
+  for (std::int64_t j : {0, 4}) {
+    data_case<T> alone = all;
+    alone.ny = 1;
+    alone.y.assign(all.y.begin() + j * all.ndata, all.y.begin() + (j + 1) * all.ndata);
+    ASSERT_EQ(gpu_fit(this->q, alone, one), detail::fitting_sound);
+    EXPECT_EQ(std::memcmp(one.data(), many.data() + j * one.size(), one.size() * sizeof(T)), 0) << j;
+  }
+}
+
 // Few sites per basis function, one block: the undetermined edge of the
 // data still agrees (only the last cell empty: the right end is a site).
 TYPED_TEST(GpuLeastSquares, AgreesOnSparseData) {
