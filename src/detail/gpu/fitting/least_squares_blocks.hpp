@@ -14,10 +14,11 @@
 //                 entries; block 0's becomes the function's sum, then its
 //                 B-spline coefficients.
 //
-// With more than least_squares_located_functions functions, the first pass
-// also records every site's cell and terms w B_p (cell -1 for a site it
-// skips), so the passes per function read them instead of locating every
-// site again. Both ways add the same terms in the same order.
+// With at most least_squares_fused_functions functions, the first pass adds
+// their right sides as it reads the sites; with more it records every
+// site's cell and terms w B_p (cell -1 for a site it skips), and a pass per
+// (function, block) reads them instead of locating every site again. Both
+// ways add the same terms in the same order.
 
 #include <algorithm>
 #include <cstdint>
@@ -31,8 +32,11 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // block, and the partials stay few against the data.
 inline constexpr std::int64_t least_squares_block_sites = 1024;
 inline constexpr std::int64_t least_squares_max_blocks = 256;
-// Functions whose right sides locate the sites themselves.
-inline constexpr std::int64_t least_squares_located_functions = 2;
+// Sites per basis function at least in a block: a block's partials (about
+// 9 doubles per knot) stay below its sites' share of the data.
+inline constexpr std::int64_t least_squares_sites_per_function = 8;
+// Functions whose right sides the first pass adds.
+inline constexpr std::int64_t least_squares_fused_functions = 2;
 // Bytes of partial sums beyond those of one block.
 inline constexpr double least_squares_partial_bytes = 256.0 * 1024 * 1024;
 
@@ -43,7 +47,7 @@ struct least_squares_blocks {
   std::int64_t blocks;
 
   std::int64_t size() const { return nx + 2; }  // basis functions
-  bool recorded() const { return ny > least_squares_located_functions; }
+  bool recorded() const { return ny > least_squares_fused_functions; }
   std::int64_t first(std::int64_t b) const { return b * (ndata / blocks) + std::min(b, ndata % blocks); }
 
   std::int64_t block_doubles() const { return 4 * size() + knot_site_slots::doubles(nx); }
@@ -57,15 +61,15 @@ struct least_squares_blocks {
 };
 
 // The blocks for ndata sites, nx knots and ny functions: about
-// least_squares_block_sites sites each, at most one block per basis
-// function's worth of sites (the partial bands never outgrow the data), and
+// least_squares_block_sites sites each, at least
+// least_squares_sites_per_function sites per basis function, and
 // the partials of every block after the first within
 // least_squares_partial_bytes. At least one block, also for no data.
 inline least_squares_blocks least_squares_blocks_for(std::int64_t ndata, std::int64_t nx, std::int64_t ny) {
   const std::int64_t size = nx + 2;
   std::int64_t blocks = std::min(ndata / least_squares_block_sites + (ndata % least_squares_block_sites != 0 ? 1 : 0),
                                  least_squares_max_blocks);
-  blocks = std::min(blocks, ndata / size);
+  blocks = std::min(blocks, ndata / (least_squares_sites_per_function * size));
   const double per_block = 8.0 * (4.0 * static_cast<double>(size) + static_cast<double>(knot_site_slots::doubles(nx)) +
                                   static_cast<double>(ny) * static_cast<double>(size));
   const double affordable = 1.0 + least_squares_partial_bytes / per_block;

@@ -32,8 +32,8 @@ struct least_squares_args {
   double* scratch;           // blocks.doubles()
   std::int32_t* faults;      // each block's, then the construction's: blocks + 1
   std::int32_t* fault;       // the caller's
-  std::int64_t* site_cells;  // ndata when blocks.recorded(), else null
-  double* site_terms;        // 4 * ndata when blocks.recorded(), else null
+  std::int64_t* site_cells;  // ndata when blocks.recorded(), else unused
+  double* site_terms;        // 4 * ndata when blocks.recorded(), else unused
 
   double weight(std::int64_t i) const { return weights != nullptr ? static_cast<double>(weights[i]) : 1.0; }
   double value(std::int64_t j, std::int64_t i) const {
@@ -62,6 +62,23 @@ located_site locate_site(const least_squares_args<T, PartHint, DataHint>& a, std
   return site;
 }
 
+// Block b's partial right side of function j, zeroed.
+template <typename T, partition_hint PartHint, function_hint DataHint>
+void clear_right_side(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t j, std::int64_t b) {
+  double* r = a.scratch + a.blocks.right_side(j, b);
+  for (std::int64_t e = 0; e < a.blocks.size(); ++e) r[e] = 0.0;
+}
+
+// Adds the terms y w B_p of site i of cell k, function j, to block b's
+// partial right side; wv holds w B_k..w B_{k+3}.
+template <typename T, partition_hint PartHint, function_hint DataHint>
+void add_site_terms(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t j, std::int64_t b, std::int64_t k,
+                    std::int64_t i, const double* wv) {
+  double* r = a.scratch + a.blocks.right_side(j, b) + k;
+  const double y = a.value(j, i);
+  for (int p = 0; p < 4; ++p) r[p] += y * wv[p];
+}
+
 // Step 1, work-item k in [0, nx): the basis table's entries of knot k.
 template <typename T, partition_hint PartHint, function_hint DataHint>
 void least_squares_basis_step(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t k) {
@@ -70,14 +87,20 @@ void least_squares_basis_step(const least_squares_args<T, PartHint, DataHint>& a
 
 // Step 2, work-item b (a block): checks the block's sites and weights into
 // its fault entry, and adds w B_p B_q of every site of positive weight to
-// its partial band and the site to its slots; records the sites when the
-// blocks say so. Sites of weight zero are checked but add nothing.
+// its partial band and the site to its slots; then either adds the block's
+// share of B^T W y of every function (few functions) or records the site's
+// cell and terms for step 5. Sites of weight zero are checked but add
+// nothing, and their values are never read.
 template <typename T, partition_hint PartHint, function_hint DataHint>
 void least_squares_gather_step(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t b) {
   double* band = a.scratch + a.blocks.band(b);
   for (std::int64_t e = 0; e < 4 * a.blocks.size(); ++e) band[e] = 0.0;
   const knot_site_slots slots = a.slots(b);
   slots.clear();
+  const bool fused = !a.blocks.recorded();
+  if (fused) {
+    for (std::int64_t j = 0; j < a.blocks.ny; ++j) clear_right_side(a, j, b);
+  }
   const T lo = partition_start<PartHint>(a.spline.partitions, a.spline.nx);
   const T hi = partition_end<PartHint>(a.spline.partitions, a.spline.nx);
   std::int32_t faults = fitting_sound;
@@ -87,7 +110,7 @@ void least_squares_gather_step(const least_squares_args<T, PartHint, DataHint>& 
     const double w = a.weight(i);
     if (!(w >= 0.0 && w <= std::numeric_limits<double>::max())) faults |= fitting_bad_weights;
     if (!(w > 0.0)) {
-      if (a.blocks.recorded()) a.site_cells[i] = -1;
+      if (!fused) a.site_cells[i] = -1;
       continue;
     }
     const located_site site = locate_site(a, i);
@@ -95,12 +118,14 @@ void least_squares_gather_step(const least_squares_args<T, PartHint, DataHint>& 
     slots.add(site.k, site.s, cell.b1, cell.t + site.s);
     double wv[4];
     for (int p = 0; p < 4; ++p) wv[p] = w * site.v[p];
-    if (a.blocks.recorded()) {
-      a.site_cells[i] = site.k;
-      for (int p = 0; p < 4; ++p) a.site_terms[4 * i + p] = wv[p];
-    }
     for (int p = 0; p < 4; ++p) {
       for (int d = 0; d <= p; ++d) band[4 * (site.k + p) + d] += wv[p] * site.v[p - d];
+    }
+    if (fused) {
+      for (std::int64_t j = 0; j < a.blocks.ny; ++j) add_site_terms(a, j, b, site.k, i, wv);
+    } else {
+      a.site_cells[i] = site.k;
+      for (int p = 0; p < 4; ++p) a.site_terms[4 * i + p] = wv[p];
     }
   }
   a.faults[b] = faults;
@@ -138,28 +163,18 @@ void least_squares_factor_step(const least_squares_args<T, PartHint, DataHint>& 
   if (faults != fitting_sound) *a.fault |= faults;
 }
 
-// Step 5, work-item g = (function j, block b): block b's share of B^T W y
-// for function j. Values of sites of weight zero are never read.
+// Step 5 (more than least_squares_fused_functions functions), work-item
+// g = (function j, block b): block b's share of B^T W y for function j, from
+// the recorded sites.
 template <typename T, partition_hint PartHint, function_hint DataHint>
 void least_squares_right_side_step(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t g) {
   if (a.refused()) return;
   const std::int64_t j = g / a.blocks.blocks;
   const std::int64_t b = g % a.blocks.blocks;
-  double* r = a.scratch + a.blocks.right_side(j, b);
-  for (std::int64_t e = 0; e < a.blocks.size(); ++e) r[e] = 0.0;
+  clear_right_side(a, j, b);
   for (std::int64_t i = a.blocks.first(b); i < a.blocks.first(b + 1); ++i) {
-    if (a.blocks.recorded()) {
-      const std::int64_t k = a.site_cells[i];
-      if (k < 0) continue;
-      const double y = a.value(j, i);
-      for (int p = 0; p < 4; ++p) r[k + p] += y * a.site_terms[4 * i + p];
-    } else {
-      const double w = a.weight(i);
-      if (!(w > 0.0)) continue;
-      const located_site site = locate_site(a, i);
-      const double y = a.value(j, i);
-      for (int p = 0; p < 4; ++p) r[site.k + p] += y * (w * site.v[p]);
-    }
+    const std::int64_t k = a.site_cells[i];
+    if (k >= 0) add_site_terms(a, j, b, k, i, a.site_terms + 4 * i);
   }
 }
 
