@@ -60,8 +60,8 @@ sycl::event submit_least_squares_step(sycl::queue& queue, sycl::range<1> range, 
 //   3. the partials summed in block order, over band rows;
 //   4. one work-item: the faults, the Schoenberg-Whitney condition and the
 //      banded L D L^T factor shared by every function;
-//   5. with more than two functions, per (function, block): the partial
-//      right side B^T W y (with fewer, step 2 adds it);
+//   5. with the sites recorded (more than two functions), per (function,
+//      block): the partial right side B^T W y (else step 2 adds it);
 //   6. the partials summed in block order, over (function, row);
 //   7. per function: the solve for its B-spline coefficients;
 //   8. per (function, cell): the cell's cubic.
@@ -88,7 +88,7 @@ sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_a
   const std::shared_ptr<knot_weights> knots = make_device_array<knot_weights>(queue, spline.nx);
   const std::shared_ptr<double> scratch = make_device_array<double>(queue, blocks.doubles());
   const std::shared_ptr<std::int32_t> faults = make_device_array<std::int32_t>(queue, blocks.blocks + 1);
-  const std::int64_t records = blocks.recorded() ? std::max<std::int64_t>(ndata, 1) : 1;
+  const std::int64_t records = blocks.recorded ? std::max<std::int64_t>(ndata, 1) : 1;
   const std::shared_ptr<std::int64_t> site_cells = make_device_array<std::int64_t>(queue, records);
   const std::shared_ptr<double> site_terms = make_device_array<double>(queue, 4 * records);
   if (!cells || !knots || !scratch || !faults || !site_cells || !site_terms) {
@@ -116,7 +116,7 @@ sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_a
       queue, row_range, {gathered}, args, [](const args_type& a, std::int64_t r) { least_squares_sum_step(a, r); });
   sycl::event last = submit_least_squares_step<least_squares_factor_kernel<T, PartHint, DataHint>>(
       queue, sycl::range<1>(1), {summed}, args, [](const args_type& a, std::int64_t) { least_squares_factor_step(a); });
-  if (blocks.recorded()) {
+  if (blocks.recorded) {
     last = submit_least_squares_step<least_squares_right_side_kernel<T, PartHint, DataHint>>(
         queue, right_side_range, {last}, args,
         [](const args_type& a, std::int64_t g) { least_squares_right_side_step(a, g); });

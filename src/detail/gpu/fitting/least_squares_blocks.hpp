@@ -14,11 +14,12 @@
 //                 entries; block 0's becomes the function's sum, then its
 //                 B-spline coefficients.
 //
-// With at most least_squares_fused_functions functions, the first pass adds
-// their right sides as it reads the sites; with more it records every
-// site's cell and terms w B_p (cell -1 for a site it skips), and a pass per
-// (function, block) reads them instead of locating every site again. Both
-// ways add the same terms in the same order.
+// With more than least_squares_fused_functions functions, and records that
+// fit in least_squares_record_bytes, the first pass records every site's
+// cell and terms w B_p (cell -1 for a site it skips), and a pass per
+// (function, block) reads them instead of locating every site again.
+// Otherwise the first pass adds every function's right side as it reads the
+// sites. Both ways add the same terms in the same order.
 
 #include <algorithm>
 #include <cstdint>
@@ -37,6 +38,8 @@ inline constexpr std::int64_t least_squares_max_blocks = 256;
 inline constexpr std::int64_t least_squares_sites_per_function = 8;
 // Functions whose right sides the first pass adds.
 inline constexpr std::int64_t least_squares_fused_functions = 2;
+// Bytes of site records (cell and four terms per site) at most.
+inline constexpr double least_squares_record_bytes = 256.0 * 1024 * 1024;
 // Bytes of partial sums beyond those of one block.
 inline constexpr double least_squares_partial_bytes = 256.0 * 1024 * 1024;
 
@@ -45,9 +48,9 @@ struct least_squares_blocks {
   std::int64_t nx;
   std::int64_t ny;
   std::int64_t blocks;
+  bool recorded;  // the sites are recorded for a pass per (function, block)
 
   std::int64_t size() const { return nx + 2; }  // basis functions
-  bool recorded() const { return ny > least_squares_fused_functions; }
   std::int64_t first(std::int64_t b) const { return b * (ndata / blocks) + std::min(b, ndata % blocks); }
 
   std::int64_t block_doubles() const { return 4 * size() + knot_site_slots::doubles(nx); }
@@ -65,6 +68,7 @@ struct least_squares_blocks {
 // least_squares_sites_per_function sites per basis function, and
 // the partials of every block after the first within
 // least_squares_partial_bytes. At least one block, also for no data.
+// Records when they pay and fit.
 inline least_squares_blocks least_squares_blocks_for(std::int64_t ndata, std::int64_t nx, std::int64_t ny) {
   const std::int64_t size = nx + 2;
   std::int64_t blocks = std::min(ndata / least_squares_block_sites + (ndata % least_squares_block_sites != 0 ? 1 : 0),
@@ -74,7 +78,9 @@ inline least_squares_blocks least_squares_blocks_for(std::int64_t ndata, std::in
                                   static_cast<double>(ny) * static_cast<double>(size));
   const double affordable = 1.0 + least_squares_partial_bytes / per_block;
   if (static_cast<double>(blocks) > affordable) blocks = static_cast<std::int64_t>(affordable);
-  return {ndata, nx, ny, std::max<std::int64_t>(blocks, 1)};
+  const bool recorded =
+      ny > least_squares_fused_functions && 40.0 * static_cast<double>(ndata) <= least_squares_record_bytes;
+  return {ndata, nx, ny, std::max<std::int64_t>(blocks, 1), recorded};
 }
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

@@ -32,8 +32,8 @@ struct least_squares_args {
   double* scratch;           // blocks.doubles()
   std::int32_t* faults;      // each block's, then the construction's: blocks + 1
   std::int32_t* fault;       // the caller's
-  std::int64_t* site_cells;  // ndata when blocks.recorded(), else unused
-  double* site_terms;        // 4 * ndata when blocks.recorded(), else unused
+  std::int64_t* site_cells;  // ndata when blocks.recorded, else unused
+  double* site_terms;        // 4 * ndata when blocks.recorded, else unused
 
   double weight(std::int64_t i) const { return weights != nullptr ? static_cast<double>(weights[i]) : 1.0; }
   double value(std::int64_t j, std::int64_t i) const {
@@ -97,7 +97,7 @@ void least_squares_gather_step(const least_squares_args<T, PartHint, DataHint>& 
   for (std::int64_t e = 0; e < 4 * a.blocks.size(); ++e) band[e] = 0.0;
   const knot_site_slots slots = a.slots(b);
   slots.clear();
-  const bool fused = !a.blocks.recorded();
+  const bool fused = !a.blocks.recorded;
   if (fused) {
     for (std::int64_t j = 0; j < a.blocks.ny; ++j) clear_right_side(a, j, b);
   }
@@ -163,9 +163,8 @@ void least_squares_factor_step(const least_squares_args<T, PartHint, DataHint>& 
   if (faults != fitting_sound) *a.fault |= faults;
 }
 
-// Step 5 (more than least_squares_fused_functions functions), work-item
-// g = (function j, block b): block b's share of B^T W y for function j, from
-// the recorded sites.
+// Step 5 (sites recorded), work-item g = (function j, block b): block b's
+// share of B^T W y for function j, from the recorded sites.
 template <typename T, partition_hint PartHint, function_hint DataHint>
 void least_squares_right_side_step(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t g) {
   if (a.refused()) return;
