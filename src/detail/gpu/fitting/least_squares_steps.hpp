@@ -88,9 +88,9 @@ void least_squares_basis_step(const least_squares_args<T, PartHint, DataHint>& a
 // Step 2, work-item b (a block): checks the block's sites and weights into
 // its fault entry, and adds w B_p B_q of every site of positive weight to
 // its partial band and the site to its slots; then either adds the block's
-// share of B^T W y of every function (few functions) or records the site's
-// cell and terms for step 5. Sites of weight zero are checked but add
-// nothing, and their values are never read.
+// share of B^T W y of every function or, when the sites are recorded,
+// records the site's cell and terms for step 5. Sites of weight zero are
+// checked but add nothing, and their values are never read.
 template <typename T, partition_hint PartHint, function_hint DataHint>
 void least_squares_gather_step(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t b) {
   double* band = a.scratch + a.blocks.band(b);
