@@ -32,7 +32,7 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // Sites per block and at most this many blocks: one work-item gathers a
 // block, and the partials stay few against the data.
 inline constexpr std::int64_t least_squares_block_sites = 1024;
-inline constexpr std::int64_t least_squares_max_blocks = 256;
+inline constexpr std::int64_t least_squares_max_blocks = 4096;
 // Sites per basis function at least in a block: a block's partials (about
 // 9 doubles per knot) stay below its sites' share of the data.
 inline constexpr std::int64_t least_squares_sites_per_function = 8;

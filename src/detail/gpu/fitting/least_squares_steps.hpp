@@ -45,7 +45,9 @@ struct least_squares_args {
 
 // Where a site falls: its cell, its offset from the cell's knot, and the
 // cell's four basis functions there. Any site, NaN included, gets a cell
-// inside the partition, so no later read leaves the arrays.
+// inside the partition, so no later read leaves the arrays. A
+// quasi-uniform partition is searched as a listed one: the same cells, in
+// logarithmic time however uneven the knots.
 struct located_site {
   std::int64_t k;
   double s;
@@ -56,7 +58,9 @@ template <typename T, partition_hint PartHint, function_hint DataHint>
 located_site locate_site(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t i) {
   located_site site{};
   const T x = a.x[i];
-  site.k = find_cell<PartHint>(a.spline.partitions, a.spline.nx, x);
+  constexpr partition_hint search =
+      PartHint == partition_hint::uniform ? partition_hint::uniform : partition_hint::non_uniform;
+  site.k = find_cell<search>(a.spline.partitions, a.spline.nx, x);
   site.s = static_cast<double>(x) - a.cells[site.k].t;
   knot_basis_values(a.cells[site.k], site.s, site.v);
   return site;
