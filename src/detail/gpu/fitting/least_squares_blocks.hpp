@@ -33,8 +33,8 @@ namespace velora::qrx::experimental::data_fitting::detail {
 // block, and the partials stay few against the data.
 inline constexpr std::int64_t least_squares_block_sites = 1024;
 inline constexpr std::int64_t least_squares_max_blocks = 4096;
-// Sites per basis function at least in a block: a block's partials (about
-// 9 doubles per knot) stay below its sites' share of the data.
+// Sites per basis function at least in a block: zeroing and summing a
+// block's partials (about 9 doubles per knot) costs less than its sites.
 inline constexpr std::int64_t least_squares_sites_per_function = 8;
 // Functions whose right sides the first pass adds.
 inline constexpr std::int64_t least_squares_fused_functions = 2;
