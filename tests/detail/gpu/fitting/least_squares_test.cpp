@@ -246,6 +246,10 @@ TYPED_TEST(GpuLeastSquares, ReportsFaults) {
        [](data_case<T>& c) {
          for (T& v : c.x) v = T(0.5) * (c.t[3] + c.t[4]) + (v - T(0.5)) * T(1e-3) * (c.t[4] - c.t[3]);
        }},
+      {"nx + 1 distinct sites, repeated", detail::fitting_undetermined, QRX_DF_STATUS_DATA_UNDETERMINED,
+       [](data_case<T>& c) {
+         for (std::size_t i = 0; i < c.x.size(); ++i) c.x[i] = c.t[i % c.t.size()] + (i % 40 == 1 ? T(0.01) : T(0));
+       }},
       {"every weight zero", detail::fitting_undetermined, QRX_DF_STATUS_DATA_UNDETERMINED,
        [](data_case<T>& c) { std::fill(c.w.begin(), c.w.end(), T(0)); }},
       {"no data", detail::fitting_undetermined, QRX_DF_STATUS_DATA_UNDETERMINED,
