@@ -48,7 +48,7 @@ struct spline_access;
 /// \tparam FpType float or double: the element type of every array.
 /// \tparam SplineType linear_spline::default_type, or one of the cubic kinds
 ///   cubic_spline::hermite, natural, akima, bessel, hyman, pchip, makima,
-///   steffen.
+///   steffen, smoothing, least_squares.
 /// \tparam Dimensions 1.
 template <typename FpType, typename SplineType, int Dimensions = 1>
 class QRX_DF_EXPORT spline {
@@ -58,6 +58,14 @@ class QRX_DF_EXPORT spline {
   using if_hermite = std::enable_if_t<std::is_same_v<S, cubic_spline::hermite>, int>;
   template <typename S>
   using if_cubic = std::enable_if_t<!std::is_same_v<S, linear_spline::default_type>, int>;
+  template <typename S>
+  using if_smoothing = std::enable_if_t<std::is_same_v<S, cubic_spline::smoothing>, int>;
+  template <typename S>
+  using if_least_squares = std::enable_if_t<std::is_same_v<S, cubic_spline::least_squares>, int>;
+  template <typename S>
+  using if_fitting = std::enable_if_t<std::is_same_v<S, cubic_spline::smoothing> ||
+                                          std::is_same_v<S, cubic_spline::least_squares>,
+                                      int>;
 
  public:
   /// Makes a spline of ny functions on the queue's device.
@@ -133,6 +141,56 @@ class QRX_DF_EXPORT spline {
     return record_boundary_condition(kind, value);
   }
 
+  /// Smoothing and least squares: the weight of each data site, shared by
+  /// every function (nx of them for smoothing, ndata for least squares); all
+  /// 1 until called. They must be finite and not negative, and for smoothing
+  /// at least three positive. A site of weight 0 does not pull the curve
+  /// (least squares never reads its values). The construction's work reads
+  /// them, so they may be written by the work it depends on; bad weights are
+  /// refused through the queue's handler.
+  /// \throws invalid_argument "data is nullptr".
+  template <typename S = SplineType, if_fitting<S> = 0>
+  spline& set_weights(const FpType* weights) {
+    return record_weights(weights);
+  }
+
+  /// Smoothing: one smoothing parameter lambda >= 0 for every function, in
+  /// the units of x and of the data (lambda = 0 gives the natural spline
+  /// through the data). Replaces a choice by set_smoothing_by_gcv.
+  /// \throws invalid_argument "lambda < 0", "lambda is not finite".
+  template <typename S = SplineType, if_smoothing<S> = 0>
+  spline& set_smoothing(FpType lambda) {
+    return record_smoothing(lambda);
+  }
+
+  /// Smoothing: each function's lambda chosen by minimising the generalised
+  /// cross-validation score V = m RSS / (m - tr A)^2 (m the number of
+  /// positive weights, RSS the weighted residual sum of squares, A the
+  /// influence matrix) over 16 decades, and written to chosen[j] (ny
+  /// entries) by the construction's work. Replaces a lambda given by
+  /// set_smoothing.
+  /// \throws invalid_argument "chosen is nullptr".
+  template <typename S = SplineType, if_smoothing<S> = 0>
+  spline& set_smoothing_by_gcv(FpType* chosen) {
+    return record_smoothing_by_gcv(chosen);
+  }
+
+  /// Least squares: the data the spline is fitted to, in place of function
+  /// values. x: ndata sites in [a, b], in any order, shared by every
+  /// function; y: ndata*ny values laid out as `hint` says for function
+  /// values, with ndata in place of nx. May be called again: the next
+  /// construct fits the new data. The construction's work refuses, through
+  /// the queue's handler, a site outside [a, b] or NaN, and data that do not
+  /// determine the spline (fewer than nx + 2 distinct sites of positive
+  /// weight spread over the knots).
+  /// \throws invalid_argument "x is nullptr", "y is nullptr", "ndata < 0",
+  ///   "data array size overflows".
+  template <typename S = SplineType, if_least_squares<S> = 0>
+  spline& set_data(const FpType* x, const FpType* y, std::int64_t ndata,
+                   function_hint hint = function_hint::row_major) {
+    return record_data(x, y, ndata, hint);
+  }
+
   /// Chooses what evaluations give at sites left of the first breakpoint
   /// (`left`) and right of the last (`right`); extrapolation::extend on both
   /// sides until called. Evaluations submitted later use it; those already
@@ -168,7 +226,12 @@ class QRX_DF_EXPORT spline {
   /// "function values do not correspond to periodic boundary conditions"
   /// for a periodic spline whose functions' end values differ (Hermite on a
   /// CPU queue; natural and Hyman on both), which leaves the coefficients
-  /// uncomputed.
+  /// uncomputed. The fitting kinds likewise: "invalid weights", "smoothing
+  /// parameter is too large" (lambda beyond what double precision can
+  /// weigh against the data), "data site is outside the partition", "data
+  /// do not determine the spline". Least squares also refuses "invalid data
+  /// hint" on the calling thread. Smoothing and least squares compute in
+  /// double for float splines too.
   sycl::event construct(const std::vector<sycl::event>& dependencies = {});
 
  private:
@@ -179,6 +242,10 @@ class QRX_DF_EXPORT spline {
   spline& record_internal_conditions(FpType* data);
   spline& record_first_derivatives(FpType* data);
   spline& record_boundary_condition(bc_type kind, FpType value);
+  spline& record_weights(const FpType* weights);
+  spline& record_smoothing(FpType lambda);
+  spline& record_smoothing_by_gcv(FpType* chosen);
+  spline& record_data(const FpType* x, const FpType* y, std::int64_t ndata, function_hint hint);
 
   std::unique_ptr<detail::spline_base<FpType, SplineType, Dimensions>> impl_;
 };

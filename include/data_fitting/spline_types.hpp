@@ -51,6 +51,20 @@ struct makima {};
 /// monotone data give a monotone curve and no cell overshoots its data.
 /// Local, continuous first derivative.
 struct steffen {};
+/// The smoothing spline: a curve through noisy data rather than exactly
+/// through it. The breakpoints are the data sites and the function values
+/// the data; each function's spline is the C2 cubic with natural ends
+/// (second derivative zero at a and b) that minimises
+///   sum_i w_i (y_i - f(x_i))^2 + lambda * integral_a^b f''(x)^2 dx,
+/// with lambda given (spline::set_smoothing) or chosen per function by
+/// generalised cross-validation (spline::set_smoothing_by_gcv), and weights
+/// w_i (spline::set_weights, default all 1).
+struct smoothing {};
+/// The least-squares spline on given knots: the breakpoints are the knots,
+/// and the data (spline::set_data) are any number of sites in [a, b] with
+/// their values; each function's spline is the C2 cubic on the knots that
+/// minimises sum_i w_i (y_i - f(x_i))^2.
+struct least_squares {};
 }  // namespace cubic_spline
 
 }  // namespace velora::qrx::experimental::data_fitting
@@ -69,4 +83,6 @@ struct steffen {};
   X(float, cubic_spline::hyman) X(double, cubic_spline::hyman)                 \
   X(float, cubic_spline::pchip) X(double, cubic_spline::pchip)                 \
   X(float, cubic_spline::makima) X(double, cubic_spline::makima)               \
-  X(float, cubic_spline::steffen) X(double, cubic_spline::steffen)
+  X(float, cubic_spline::steffen) X(double, cubic_spline::steffen)             \
+  X(float, cubic_spline::smoothing) X(double, cubic_spline::smoothing)         \
+  X(float, cubic_spline::least_squares) X(double, cubic_spline::least_squares)

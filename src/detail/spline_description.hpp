@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "data_fitting/hints.hpp"
+#include "detail/fit_description.hpp"
 #include "detail/outside_modes.hpp"
 #include "detail/spline_conditions.hpp"
 
@@ -51,6 +52,9 @@ struct spline_description {
 
   // What evaluations give outside [a, b], per side.
   outside_modes outside;
+
+  // The smoothing and least-squares kinds' weights, parameter and data.
+  fit_description<FpType> fit;
 
   bool has_partition() const { return partition != nullptr; }
   bool has_function_values() const { return function_values != nullptr; }

@@ -21,9 +21,15 @@ namespace velora::qrx::experimental::data_fitting::detail {
 //                     checked on the calling thread on both back-ends
 //   checks_periodic_ends  whether construct refuses periodic conditions on
 //                     functions whose end values differ (on both back-ends)
+//   fit               interpolation, or a fit to data: smoothing (the
+//                     values at the breakpoints and a smoothing parameter)
+//                     or least squares (data of their own, no values at
+//                     the breakpoints)
 //   cpu_order, cpu_type  how the CPU kernels name the kind
 // Hermite: no end rule, kind_1 and kind_128 (the end cells are
 // quadratics), free ends, one left with one right kind, periodic.
+enum class fit_kind { interpolation, smoothing, least_squares };
+
 using hermite_boundary_kinds =
     value_list<boundary_sum, boundary_sum::none, boundary_sum::kind_1, boundary_sum::free_end,
                boundary_sum::first_derivatives, boundary_sum::second_left_first_right,
@@ -40,6 +46,7 @@ struct spline_kind<linear_spline::default_type> {
   static constexpr bool needs_conditions = false;
   using boundary_kinds = hermite_boundary_kinds;  // what Hermite takes; it has no setter
   static constexpr bool checks_periodic_ends = false;
+  static constexpr fit_kind fit = fit_kind::interpolation;
   static constexpr std::int64_t cpu_order = QRX_DF_ORDER_LINEAR;
   static constexpr std::int64_t cpu_type = QRX_DF_LINEAR_DEFAULT;
 };
@@ -49,6 +56,7 @@ struct cubic_kind {
   using evaluated_as = cubic_spline::hermite;
   static constexpr bool needs_conditions = false;
   static constexpr bool checks_periodic_ends = false;
+  static constexpr fit_kind fit = fit_kind::interpolation;
   static constexpr std::int64_t cpu_order = QRX_DF_ORDER_CUBIC;
 };
 
@@ -118,6 +126,25 @@ template <>
 struct spline_kind<cubic_spline::steffen> : local_cubic_kind {
   static constexpr const char* name = "cubic_spline::steffen";
   static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_STEFFEN;
+};
+
+// Natural ends only: none recorded, or free ends (whose values are ignored:
+// the second derivative is zero at both ends).
+template <>
+struct spline_kind<cubic_spline::smoothing> : cubic_kind {
+  static constexpr const char* name = "cubic_spline::smoothing";
+  using boundary_kinds = value_list<boundary_sum, boundary_sum::none, boundary_sum::free_end>;
+  static constexpr fit_kind fit = fit_kind::smoothing;
+  static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_SMOOTHING;
+};
+
+// The knots and the data determine the spline: no end conditions.
+template <>
+struct spline_kind<cubic_spline::least_squares> : cubic_kind {
+  static constexpr const char* name = "cubic_spline::least_squares";
+  using boundary_kinds = value_list<boundary_sum, boundary_sum::none>;
+  static constexpr fit_kind fit = fit_kind::least_squares;
+  static constexpr std::int64_t cpu_type = QRX_DF_CUBIC_LEAST_SQUARES;
 };
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

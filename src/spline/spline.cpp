@@ -5,6 +5,7 @@
 #include "data_fitting/exceptions.hpp"
 #include "detail/cpu_impl/cpu_spline_impl.hpp"
 #include "detail/gpu/backend/gpu_spline_impl.hpp"
+#include "detail/checked_size.hpp"
 #include "detail/quiet_queue_release.hpp"
 #include "detail/error_domain.hpp"
 #include "detail/spline_base/pointer_cell.hpp"
@@ -127,6 +128,57 @@ spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::
   const bool right_end = kind == bc_type::first_right_der || kind == bc_type::second_right_der;
   (right_end ? d.right_value : d.left_value) = value;
   d.boundary_recorded = true;
+  return *this;
+}
+
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::record_weights(
+    const FpType* weights) {
+  if (weights == nullptr) throw invalid_argument(detail::error_domain, "set_weights", "data is nullptr");
+  impl_->recorded.fit.weights = weights;
+  return *this;
+}
+
+// A NaN lambda passes the sign test and fails the finiteness test.
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::record_smoothing(FpType lambda) {
+  if (lambda < FpType(0)) throw invalid_argument(detail::error_domain, "set_smoothing", "lambda < 0");
+  if (!(lambda - lambda == FpType(0))) {
+    throw invalid_argument(detail::error_domain, "set_smoothing", "lambda is not finite");
+  }
+  detail::fit_description<FpType>& fit = impl_->recorded.fit;
+  fit.smoothing = detail::smoothing_rule::given;
+  fit.lambda = lambda;
+  fit.chosen = nullptr;
+  return *this;
+}
+
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::record_smoothing_by_gcv(
+    FpType* chosen) {
+  if (chosen == nullptr) throw invalid_argument(detail::error_domain, "set_smoothing_by_gcv", "chosen is nullptr");
+  detail::fit_description<FpType>& fit = impl_->recorded.fit;
+  fit.smoothing = detail::smoothing_rule::by_gcv;
+  fit.lambda = 0;
+  fit.chosen = chosen;
+  return *this;
+}
+
+template <typename FpType, typename SplineType, int Dimensions>
+spline<FpType, SplineType, Dimensions>& spline<FpType, SplineType, Dimensions>::record_data(const FpType* x,
+                                                                                            const FpType* y,
+                                                                                            std::int64_t ndata,
+                                                                                            function_hint hint) {
+  auto refuse = [](const char* info) { return invalid_argument(detail::error_domain, "set_data", info); };
+  if (x == nullptr) throw refuse("x is nullptr");
+  if (y == nullptr) throw refuse("y is nullptr");
+  if (ndata < 0) throw refuse("ndata < 0");
+  detail::checked_size("set_data", "data array size overflows", ndata, impl_->recorded.ny);
+  detail::fit_description<FpType>& fit = impl_->recorded.fit;
+  fit.sites = x;
+  fit.values = y;
+  fit.ndata = ndata;
+  fit.values_layout = hint;
   return *this;
 }
 

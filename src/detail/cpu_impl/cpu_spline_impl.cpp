@@ -83,7 +83,7 @@ class kernel_task {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ready_.load(std::memory_order_relaxed)) return;  // an evaluation made it for the supplied coefficients
     make(created, "construct");
-    throw_on_failure(df_construct_1d<FpType>(task_, 0, 0), "construct");
+    throw_on_failure(compute_coefficients(), "construct");
     ready_.store(true, std::memory_order_release);
   }
 
@@ -141,6 +141,23 @@ class kernel_task {
     return t.data.data();
   }
 
+  // The kind's construction kernel on the made task: the fitting kinds have
+  // kernels of their own, with their data and parameters.
+  std::int32_t compute_coefficients() {
+    const fit_description<FpType>& fit = spline_.fit;
+    constexpr fit_kind kind = spline_kind<SplineType>::fit;
+    if constexpr (kind == fit_kind::smoothing) {
+      // The kernel chooses each function's lambda when given a negative one.
+      const bool choose = fit.smoothing == smoothing_rule::by_gcv;
+      return df_smoothing_1d<FpType>(task_, fit.weights, choose ? FpType(-1) : fit.lambda, fit.chosen);
+    } else if constexpr (kind == fit_kind::least_squares) {
+      return df_least_squares_1d<FpType>(task_, fit.sites, fit.values, fit.ndata,
+                                         static_cast<std::int64_t>(fit.values_layout), fit.weights);
+    } else {
+      return df_construct_1d<FpType>(task_, 0, 0);
+    }
+  }
+
   void make(std::atomic<bool>& created, const char* function) {
     using kind = spline_kind<SplineType>;
     const spline_description<FpType>& d = spline_;
@@ -149,7 +166,10 @@ class kernel_task {
       task_ = nullptr;
     }
     const auto partition_hint_value = static_cast<std::int64_t>(d.partition_layout);
-    if (for_construct_) {
+    // A least-squares task reads its data from the construction call, not
+    // from function values.
+    const bool with_values = for_construct_ && kind::fit != fit_kind::least_squares;
+    if (with_values) {
       throw_on_failure(df_new_task_1d<FpType>(&task_, d.nx, d.partition, partition_hint_value, d.ny,
                                               *d.function_values, static_cast<std::int64_t>(d.function_layout)),
                        function);
@@ -159,7 +179,7 @@ class kernel_task {
                        function);
     }
     created = true;
-    if (!for_construct_) throw_on_failure(df_edit_val(task_, QRX_DF_ATTR_NY, d.ny), function);
+    if (!with_values) throw_on_failure(df_edit_val(task_, QRX_DF_ATTR_NY, d.ny), function);
     // The kernels read the boundary values through this pointer only during
     // the call. The task an evaluation makes for supplied coefficients takes
     // no conditions. Hermite slopes of every function replace the shared

@@ -235,6 +235,21 @@ std::int32_t df_solve_1d(task_record* task, const T* tree, std::int64_t n, const
                                                interpolate_threader_block<T>());
 }
 
+// The fitting kernels check their own arguments, as the calculus kernels.
+template <typename T>
+std::int32_t df_smoothing_1d(task_record* task, const T* weights, T lambda, T* chosen) noexcept {
+  if (task == nullptr) return df_status::null_task;
+  return kernel<precision_kernels<T>::smoothing>()(task, weights, lambda, chosen, construct_threader_block<T>());
+}
+
+template <typename T>
+std::int32_t df_least_squares_1d(task_record* task, const T* x, const T* y, std::int64_t ndata, std::int64_t y_hint,
+                                 const T* weights) noexcept {
+  if (task == nullptr) return df_status::null_task;
+  return kernel<precision_kernels<T>::least_squares>()(task, x, y, ndata, y_hint, weights,
+                                                       construct_threader_block<T>());
+}
+
 std::int32_t df_delete_task(task_record** task) noexcept { return kernel<kernel_id::DeleteTask>()(task); }
 
 #define QRX_DF_FRONTEND_INSTANTIATE(T)                                                                          \
@@ -251,7 +266,10 @@ std::int32_t df_delete_task(task_record** task) noexcept { return kernel<kernel_
                                            std::int64_t, std::int64_t, T*) noexcept;                            \
   template std::int32_t df_range_tree_1d<T>(task_record*, T*) noexcept;                                         \
   template std::int32_t df_solve_1d<T>(task_record*, const T*, std::int64_t, const T*, std::int64_t, T*,        \
-                                       std::int64_t*) noexcept;
+                                       std::int64_t*) noexcept;                                                 \
+  template std::int32_t df_smoothing_1d<T>(task_record*, const T*, T, T*) noexcept;                             \
+  template std::int32_t df_least_squares_1d<T>(task_record*, const T*, const T*, std::int64_t, std::int64_t,    \
+                                               const T*) noexcept;
 QRX_DF_FRONTEND_INSTANTIATE(float)
 QRX_DF_FRONTEND_INSTANTIATE(double)
 #undef QRX_DF_FRONTEND_INSTANTIATE

@@ -57,6 +57,17 @@ template <typename T>
 std::int32_t df_solve_1d(task_record* task, const T* tree, std::int64_t n, const T* y, std::int64_t max_roots,
                          T* roots, std::int64_t* counts) noexcept;
 
+// The fitting kernels, on a task of their spline type: the smoothing
+// spline for one lambda >= 0 or, for a negative lambda, each function's
+// chosen by cross-validation into chosen[j]; the least-squares spline on
+// the task's knots through ndata data (values laid out as y_hint says).
+// Null weights are all 1.
+template <typename T>
+std::int32_t df_smoothing_1d(task_record* task, const T* weights, T lambda, T* chosen) noexcept;
+template <typename T>
+std::int32_t df_least_squares_1d(task_record* task, const T* x, const T* y, std::int64_t ndata, std::int64_t y_hint,
+                                 const T* weights) noexcept;
+
 std::int32_t df_delete_task(task_record** task) noexcept;
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

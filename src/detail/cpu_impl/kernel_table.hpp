@@ -22,7 +22,9 @@ namespace velora::qrx::experimental::data_fitting::detail {
   X(sDFPchipCubicSpline1D) X(sDFMakimaCubicSpline1D) X(sDFSteffenCubicSpline1D)             \
   X(dDFPchipCubicSpline1D) X(dDFMakimaCubicSpline1D) X(dDFSteffenCubicSpline1D)             \
   X(sDFIntegralTable1D) X(sDFIntegrate1D) X(sDFRangeTree1D) X(sDFSolve1D)                   \
-  X(dDFIntegralTable1D) X(dDFIntegrate1D) X(dDFRangeTree1D) X(dDFSolve1D)
+  X(dDFIntegralTable1D) X(dDFIntegrate1D) X(dDFRangeTree1D) X(dDFSolve1D)                   \
+  X(sDFSmoothingCubicSpline1D) X(dDFSmoothingCubicSpline1D)                                 \
+  X(sDFLeastSquaresCubicSpline1D) X(dDFLeastSquaresCubicSpline1D)
 
 enum class kernel_id : std::size_t {
 #define QRX_DF_KERNEL_ID(name) name,
@@ -79,6 +81,8 @@ struct precision_kernels<float> {
   static constexpr kernel_id integrate = kernel_id::sDFIntegrate1D;
   static constexpr kernel_id range_tree = kernel_id::sDFRangeTree1D;
   static constexpr kernel_id solve = kernel_id::sDFSolve1D;
+  static constexpr kernel_id smoothing = kernel_id::sDFSmoothingCubicSpline1D;
+  static constexpr kernel_id least_squares = kernel_id::sDFLeastSquaresCubicSpline1D;
 };
 
 template <>
@@ -102,6 +106,8 @@ struct precision_kernels<double> {
   static constexpr kernel_id integrate = kernel_id::dDFIntegrate1D;
   static constexpr kernel_id range_tree = kernel_id::dDFRangeTree1D;
   static constexpr kernel_id solve = kernel_id::dDFSolve1D;
+  static constexpr kernel_id smoothing = kernel_id::dDFSmoothingCubicSpline1D;
+  static constexpr kernel_id least_squares = kernel_id::dDFLeastSquaresCubicSpline1D;
 };
 
 }  // namespace velora::qrx::experimental::data_fitting::detail

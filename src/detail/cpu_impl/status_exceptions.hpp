@@ -4,6 +4,7 @@
 #include <string>
 
 #include "data_fitting/exceptions.hpp"
+#include "detail/fitting_fault.hpp"
 #include "detail/partition_fault.hpp"
 #include "detail/periodic_mismatch.hpp"
 #include "detail/error_domain.hpp"
@@ -25,6 +26,14 @@ inline void throw_on_failure(std::int32_t status, const char* function) {
       throw partition_refusal(partition_not_finite);
     case QRX_DF_STATUS_PARTITION_NOT_INCREASING:
       throw partition_refusal(partition_not_increasing);
+    case QRX_DF_STATUS_DATA_SITE_OUTSIDE:
+      throw fitting_refusal(fitting_data_outside);
+    case QRX_DF_STATUS_BAD_WEIGHTS:
+      throw fitting_refusal(fitting_bad_weights);
+    case QRX_DF_STATUS_BAD_LAMBDA:
+      throw fitting_refusal(fitting_bad_lambda);
+    case QRX_DF_STATUS_DATA_UNDETERMINED:
+      throw fitting_refusal(fitting_undetermined);
     case QRX_DF_STATUS_BAD_ALLOC:
       throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
     default:

@@ -72,15 +72,23 @@ class spline_base<FpType, SplineType, 1> {
 
   // Whether everything construct needs has been recorded. With coefficients
   // supplied by the caller only the partition is needed. Hermite needs its
-  // slopes: every function's own, or the shared interior ones with end rules.
+  // slopes: every function's own, or the shared interior ones with end rules;
+  // a smoothing spline its parameter; a least-squares spline its data in
+  // place of function values.
   bool is_initialized() const {
     const description& d = recorded;
     if (coeffs_computed) return d.has_partition();
-    const bool arrays = d.has_partition() && d.has_function_values() && d.has_coefficients();
-    if constexpr (spline_kind<SplineType>::needs_conditions) {
-      return arrays && (d.has_first_derivatives() || (d.has_internal_conditions() && d.boundary_recorded));
+    using kind = spline_kind<SplineType>;
+    const bool arrays = d.has_partition() && d.has_coefficients();
+    if constexpr (kind::fit == fit_kind::least_squares) {
+      return arrays && d.fit.has_data();
+    } else if constexpr (kind::fit == fit_kind::smoothing) {
+      return arrays && d.has_function_values() && d.fit.has_smoothing();
+    } else if constexpr (kind::needs_conditions) {
+      return arrays && d.has_function_values() &&
+             (d.has_first_derivatives() || (d.has_internal_conditions() && d.boundary_recorded));
     } else {
-      return arrays;
+      return arrays && d.has_function_values();
     }
   }
   // Refuses, on the calling thread and the same on both back-ends, what
@@ -95,6 +103,11 @@ class spline_base<FpType, SplineType, 1> {
                                           "first derivatives exclude internal and boundary conditions");
     }
     validate_construct_hints<typename spline_kind<SplineType>::boundary_kinds>(d);
+    if constexpr (spline_kind<SplineType>::fit == fit_kind::least_squares) {
+      if (!construct_function_hints::contains(d.fit.values_layout)) {
+        throw velora::qrx::invalid_argument(error_domain, "construct", "invalid data hint");
+      }
+    }
   }
   // Refuses, on the calling thread and the same on both back-ends, an
   // evaluation no back-end can run: a spline without what it needs,

@@ -19,6 +19,7 @@
 #include "detail/periodic_mismatch.hpp"
 #include "detail/derivative_indicators.hpp"
 #include "detail/error_domain.hpp"
+#include "detail/fitting_fault.hpp"
 #include "detail/spline_kind.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
@@ -58,7 +59,9 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
   const spline_description<FpType>& d = this->recorded;
   const std::int64_t check_items = partition_check_items(d.nx, d.partition_layout);
   const std::int64_t periodic_entries = checks_periodic_values() ? d.ny : 0;
-  std::shared_ptr<std::int32_t> flags = make_host_flags(this->queue, 1 + check_items + periodic_entries);
+  const std::int64_t fitting_entries = fits_data() ? 1 : 0;
+  std::shared_ptr<std::int32_t> flags =
+      make_host_flags(this->queue, 1 + check_items + periodic_entries + fitting_entries);
   if (!flags) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
   const std::vector<sycl::event> after = this->after_latest_construction(dependencies);
   calculus_tables dropped;  // let go after the lock; work still reading them keeps them
@@ -66,8 +69,10 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::construct(
     std::lock_guard<std::mutex> lock(tables_mutex_);
     dropped = std::exchange(tables_, calculus_tables{});
   }
+  std::int32_t* fitting_fault = fitting_entries > 0 ? flags.get() + 1 + check_items + periodic_entries : nullptr;
   const sycl::event kernels = dispatch_construct<FpType, SplineType>(
-      this->queue, d, after, periodic_entries > 0 ? flags.get() + 1 + check_items : nullptr, flags.get() + 1);
+      this->queue, d, after, periodic_entries > 0 ? flags.get() + 1 + check_items : nullptr, flags.get() + 1,
+      fitting_outcome{fitting_fault, &kept_});
   // Marked computed before the check is submitted, so that a refusal by the
   // check, which may run at once, is what stays.
   std::uint64_t generation = 0;
@@ -95,13 +100,19 @@ bool spline_impl<FpType, SplineType, 1, gpu_backend>::checks_periodic_values() c
 }
 
 template <typename FpType, typename SplineType>
+bool spline_impl<FpType, SplineType, 1, gpu_backend>::fits_data() const {
+  return spline_kind<SplineType>::fit != fit_kind::interpolation;
+}
+
+template <typename FpType, typename SplineType>
 sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::refuse_failed_checks(
     const std::vector<sycl::event>& work, std::int32_t* flags, std::int64_t check_items, std::uint64_t generation) {
   const std::int64_t ny = this->recorded.ny;
   const bool periodic = checks_periodic_values();
+  const bool fitting = fits_data();
   // The spline outlives this work: its destructor waits for every event
   // handed out. The flags are kept until the work has completed.
-  return submit_host_task(this->queue, work, [this, flags, ny, check_items, periodic, generation] {
+  return submit_host_task(this->queue, work, [this, flags, ny, check_items, periodic, fitting, generation] {
     auto refuse = [&] {
       {
         std::lock_guard<std::mutex> lock(this->mutex);
@@ -120,6 +131,11 @@ sycl::event spline_impl<FpType, SplineType, 1, gpu_backend>::refuse_failed_check
       if (ends_differ[j] == 0) continue;
       refuse();
       throw periodic_mismatch();
+    }
+    const std::int32_t* fitting_fault = ends_differ + (periodic ? ny : 0);
+    if (fitting && *fitting_fault != fitting_sound) {
+      refuse();
+      throw fitting_refusal(*fitting_fault);
     }
   });
 }

@@ -96,9 +96,11 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
 
   // What the latest construction's own work decides after its submission:
   // whether the partition is finite and strictly increasing, and whether a
-  // periodic spline's functions end where they start. flags[1 + b] is set by
-  // the partition check for its run b of breakpoints, the entries after
-  // those by the kernels for each function of a periodic spline; flags[0],
+  // periodic spline's functions end where they start, and whether a fit's
+  // data are sound. flags[1 + b] is set by the partition check for its run b
+  // of breakpoints, the entries after those by the kernels for each function
+  // of a periodic spline, the last one by a fitting construction's work
+  // (fitting_fault bits); flags[0],
   // set by the check host work once it refuses, is what evaluations read.
   // No flags: nothing left to decide.
   struct outcome {
@@ -108,6 +110,9 @@ class spline_impl<FpType, SplineType, 1, gpu_backend> final : public spline_base
   // Whether construct must refuse, after its kernels, functions whose end
   // values differ: periodic Hermite, natural and Hyman splines.
   bool checks_periodic_values() const;
+  // Whether construct's work reports the faults of a fit to data:
+  // smoothing and least squares.
+  bool fits_data() const;
   // Follows the work of construct number `generation` with host work that
   // refuses it when the partition check found a fault or, for periodic
   // splines, a function's end values differ (the coefficients stay

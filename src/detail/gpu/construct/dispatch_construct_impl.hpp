@@ -14,6 +14,8 @@
 #include "detail/gpu/construct/gpu_construct_1d_linear.hpp"
 #include "detail/gpu/construct/gpu_construct_1d_local_slopes.hpp"
 #include "detail/gpu/construct/partition_check.hpp"
+#include "detail/gpu/fitting/gpu_construct_1d_least_squares.hpp"
+#include "detail/gpu/fitting/gpu_construct_1d_smoothing.hpp"
 #include "detail/spline_kind.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
@@ -26,6 +28,7 @@ struct construct_call {
   construct_args<T> args;
   const std::vector<sycl::event>& dependencies;
   std::int32_t* periodic_flags;
+  fitting_outcome fitting;
 };
 
 // The kernel family of each spline kind: launch<T, P, F> submits the
@@ -97,13 +100,42 @@ template <>
 struct construct_family<cubic_spline::steffen>
     : local_slopes_family<local_slope_rule::steffen, cubic_spline::steffen> {};
 
+// The fitting kinds: the ends are always natural, so only the layouts
+// shape the kernels. Least squares reads the data in place of function
+// values (F is the layout of the data).
+template <>
+struct construct_family<cubic_spline::smoothing> {
+  template <typename T, partition_hint P, function_hint F>
+  static sycl::event launch(const construct_call<T>& c) {
+    const fit_description<T>& fit = c.spline.fit;
+    // A negative lambda asks the kernels to choose each function's own.
+    const T lambda = fit.smoothing == smoothing_rule::by_gcv ? T(-1) : fit.lambda;
+    return gpu_construct_1d_smoothing<T, P, F>(c.queue, c.args, fit.weights, lambda, fit.chosen, c.fitting.fault,
+                                               *c.fitting.kept, c.dependencies);
+  }
+};
+
+template <>
+struct construct_family<cubic_spline::least_squares> {
+  template <typename T, partition_hint P, function_hint F>
+  static sycl::event launch(const construct_call<T>& c) {
+    const fit_description<T>& fit = c.spline.fit;
+    return gpu_construct_1d_least_squares<T, P, F>(c.queue, c.args, fit.sites, fit.values, fit.ndata, fit.weights,
+                                                   c.fitting.fault, *c.fitting.kept, c.dependencies);
+  }
+};
+
 template <typename FpType, typename SplineType>
 sycl::event dispatch_construct(sycl::queue& queue, const spline_description<FpType>& spline,
                                const std::vector<sycl::event>& dependencies, std::int32_t* periodic_flags,
-                               std::int32_t* partition_faults) {
+                               std::int32_t* partition_faults, fitting_outcome fitting) {
   using family = construct_family<SplineType>;
   validate_construct_hints<typename spline_kind<SplineType>::boundary_kinds>(spline);
-  const construct_call<FpType> call{queue, spline, construct_args_of(spline), dependencies, periodic_flags};
+  const construct_call<FpType> call{queue,        spline, construct_args_of(spline), dependencies, periodic_flags,
+                                    fitting};
+  // The layout of the values the kernels read: the data's for least squares.
+  const function_hint values_layout =
+      spline_kind<SplineType>::fit == fit_kind::least_squares ? spline.fit.values_layout : spline.function_layout;
 
   // Every accepted pair of layouts has its own instantiation: the run-time
   // values are mapped one to one onto template arguments. The coefficient
@@ -111,7 +143,7 @@ sycl::event dispatch_construct(sycl::queue& queue, const spline_description<FpTy
   // layout of the arrays.
   sycl::event event;
   select(construct_partition_hints{}, spline.partition_layout, [&](auto part) {
-    select(construct_function_hints{}, spline.function_layout, [&](auto func) {
+    select(construct_function_hints{}, values_layout, [&](auto func) {
       event = family::template launch<FpType, decltype(part)::value, decltype(func)::value>(call);
     });
   });
