@@ -4,7 +4,9 @@
 // (extrapolation modes and partitions out of order included),
 // construct, interpolate through all four overloads (also on the other
 // device's queue), integrate, solve, size queries and destruction, with every hint, size and
-// flag value including invalid ones.
+// flag value including invalid ones. Smoothing splines get weights and a
+// given or cross-validated parameter, least-squares splines data of any
+// count with sites inside, outside and NaN.
 //
 // The harness uses the API as a correct caller would, except where an
 // argument is meant to be refused: every array is USM holding exactly the
@@ -21,6 +23,8 @@
 //   get_required_coeffs_size returns (nx - 1)*ny*m when it returns;
 // - interpolate leaves the result slots of orders not asked for, or beyond
 //   the spline's, untouched;
+// - a cross-validated smoothing construction that succeeds writes a
+//   positive, finite parameter for every function;
 // - solve stores at most min(count, max_roots) roots per function and
 //   level and leaves the other slots untouched, and finds no root of a NaN
 //   or infinite level;
@@ -29,6 +33,7 @@
 //   values changed in place.
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 #include <cmath>
 #include <cstdint>
@@ -135,6 +140,8 @@ template <typename T, typename S>
 class typed_slot final : public spline_slot {
   static constexpr bool hermite = std::is_same_v<S, df::cubic_spline::hermite>;
   static constexpr bool cubic = !std::is_same_v<S, df::linear_spline::default_type>;
+  static constexpr bool smoothing = std::is_same_v<S, df::cubic_spline::smoothing>;
+  static constexpr bool least_squares = std::is_same_v<S, df::cubic_spline::least_squares>;
   static constexpr std::int64_t per_cell = cubic ? 4 : 2;  // coefficients per cell, and orders
 
  public:
@@ -152,7 +159,7 @@ class typed_slot final : public spline_slot {
   }
 
   void step(fuzz_input& in) override {
-    switch (in.pick(hermite ? 14 : cubic ? 13 : 11)) {
+    switch (in.pick(hermite || smoothing || least_squares ? 14 : cubic ? 13 : 11)) {
       case 0: set_partitions(in); break;
       case 1: set_function_values(in); break;
       case 2: set_coefficients(in); break;
@@ -164,9 +171,17 @@ class typed_slot final : public spline_slot {
       case 8: interpolate(in); break;
       case 9: in.flag() ? integrate(in) : solve(in); break;
       case 10: change_values(in); break;
-      case 11: set_internal_conditions(in); break;
+      case 11: smoothing || least_squares ? set_weights(in) : set_internal_conditions(in); break;
       case 12: set_boundary_conditions(in); break;
-      default: set_first_derivatives(in); break;
+      default:
+        if constexpr (smoothing) {
+          set_smoothing(in);
+        } else if constexpr (least_squares) {
+          set_data(in);
+        } else {
+          set_first_derivatives(in);
+        }
+        break;
     }
   }
 
@@ -175,7 +190,7 @@ class typed_slot final : public spline_slot {
   // conditions hold.
   std::int64_t nx_limit() const {
     std::int64_t limit = std::numeric_limits<std::int64_t>::max();
-    for (std::int64_t n : {functions_nx_, ic_nx_, slopes_nx_}) {
+    for (std::int64_t n : {functions_nx_, ic_nx_, slopes_nx_, weights_nx_}) {
       if (n >= 0) limit = std::min(limit, n);
     }
     return limit;
@@ -202,6 +217,7 @@ class typed_slot final : public spline_slot {
     if (well_formed && nx > nx_limit()) return;
     if (well_formed && nx_ == 0 && coeffs_nx_ >= 0 && nx > coeffs_nx_) return;
     spline_->set_partitions(data, nx, static_cast<df::partition_hint>(hint));
+    if (data != nullptr && stored >= 2) ends_ = {data[0], data[stored - 1]};
     if (well_formed && coeffs_nx_ >= 0 && nx > coeffs_nx_) {
       fail("set_partitions accepted %lld breakpoints for coefficients made for %lld", (long long)nx,
            (long long)coeffs_nx_);
@@ -272,6 +288,51 @@ class typed_slot final : public spline_slot {
     }
   }
 
+  // Weights of any value (negative, NaN, infinite, too few positive
+  // included): nx for smoothing, sized for the partition like the values;
+  // ndata for least squares, never fewer than the recorded data.
+  void set_weights(fuzz_input& in) {
+    if constexpr (smoothing || least_squares) {
+      const std::int64_t n = smoothing ? array_nx(in) : (ndata_ >= 0 ? ndata_ : in.in_range(0, 64));
+      T* data = arrays_.make<T>(in, queue_, n);
+      for (std::int64_t i = 0; data != nullptr && i < n; ++i) data[i] = in.flag() ? T(in.pick(4)) : in.value<T>();
+      spline_->set_weights(data);
+      (smoothing ? weights_nx_ : weights_n_) = n;
+    }
+  }
+
+  void set_smoothing(fuzz_input& in) {
+    if constexpr (smoothing) {
+      if (in.flag()) {
+        spline_->set_smoothing(in.flag() ? T(in.pick(1000)) / T(10) : in.value<T>());
+        chosen_ = nullptr;
+        return;
+      }
+      T* chosen = arrays_.make<T>(in, queue_, ny_);
+      spline_->set_smoothing_by_gcv(chosen);
+      chosen_ = chosen;
+    }
+  }
+
+  // Data of any count, sites of any value; never more than the recorded
+  // weights cover.
+  void set_data(fuzz_input& in) {
+    if constexpr (least_squares) {
+      const std::int64_t ndata = in.pick(8) == 0 ? in.count(-1, 64) : in.in_range(0, 64);
+      if (weights_n_ >= 0 && ndata > weights_n_) return;
+      T* x = arrays_.make<T>(in, queue_, ndata);
+      T* y = arrays_.make<T>(in, queue_, product(ndata, ny_));
+      // Mostly sites between the recorded partition's ends.
+      const T a = ends_[0], b = ends_[1];
+      for (std::int64_t i = 0; x != nullptr && i < ndata; ++i) {
+        x[i] = in.flag() ? a + (b - a) * T(in.pick(256)) / T(255) : in.value<T>();
+      }
+      for (std::int64_t i = 0; y != nullptr && i < product(ndata, ny_); ++i) y[i] = in.value<T>();
+      spline_->set_data(x, y, ndata, static_cast<df::function_hint>(in.hint(function_hints)));
+      ndata_ = ndata;
+    }
+  }
+
   void set_boundary_conditions(fuzz_input& in) {
     if constexpr (cubic) {
       spline_->set_boundary_conditions(static_cast<df::bc_type>(in.hint(bc_kinds)), in.value<T>());
@@ -300,6 +361,29 @@ class typed_slot final : public spline_slot {
     const sycl::event done = spline_->construct(events_);
     events_.push_back(done);
     latest_construct_ = {done};
+    if (smoothing && chosen_ != nullptr && !supplied_) check_chosen(done);
+  }
+
+  // Once the construction's work is done: when the spline evaluates (its
+  // construction succeeded), every chosen parameter is positive and finite.
+  void check_chosen(const sycl::event& done) {
+    done.wait();
+    T site = T(0);
+    T* sites = sycl::malloc_shared<T>(2, queue_);
+    if (sites == nullptr) fail("USM allocation of 2 elements failed");
+    sites[0] = site;
+    bool evaluates = true;
+    try {
+      df::interpolate(*spline_, sites, 1, sites + 1).wait();
+    } catch (const velora::qrx::exception&) {
+      evaluates = false;
+    }
+    sycl::free(sites, queue_);
+    for (std::int64_t j = 0; evaluates && j < ny_; ++j) {
+      if (!(chosen_[j] > T(0) && chosen_[j] < std::numeric_limits<T>::infinity())) {
+        fail("cross-validation chose %g for function %lld", double(chosen_[j]), (long long)j);
+      }
+    }
   }
 
   void interpolate(fuzz_input& in) {
@@ -431,6 +515,11 @@ class typed_slot final : public spline_slot {
   std::int64_t coeffs_nx_ = -1;
   std::int64_t ic_nx_ = -1;
   std::int64_t slopes_nx_ = -1;
+  std::int64_t weights_nx_ = -1;  // smoothing: the weights' count
+  std::int64_t weights_n_ = -1;   // least squares: the weights' count
+  std::int64_t ndata_ = -1;       // least squares: the recorded data's count
+  T* chosen_ = nullptr;           // smoothing: where cross-validation writes
+  std::array<T, 2> ends_{T(0), T(8)};  // the recorded partition's first and last entries
   T* functions_ = nullptr;  // the recorded function values and their count
   std::int64_t functions_n_ = 0;
   std::vector<sycl::event> events_;  // of every construct and interpolate
@@ -443,7 +532,7 @@ std::unique_ptr<spline_slot> create(fuzz_input& in, usm_arrays& arrays, std::vec
   const std::uint32_t device = in.pick(16);
   const bool accelerator = device == 15;
   const bool cpu = device % 2 == 1;
-  const std::uint32_t kind = in.pick(18);
+  const std::uint32_t kind = in.pick(22);
   const std::int64_t ny = in.pick(8) == 0 ? in.count(-1, 8) : in.in_range(1, 4);
   const bool supplied = in.pick(4) == 0;
   // A spline made from a device and a context owns a queue without an
@@ -453,7 +542,8 @@ std::unique_ptr<spline_slot> create(fuzz_input& in, usm_arrays& arrays, std::vec
   // handler, so such splines are made on the GPU-class device only, of the
   // other kinds, and get increasing breakpoints.
   const bool checks_periodic = kind / 2 == 2 || kind / 2 == 5;
-  const bool via_context = !cpu && !checks_periodic && in.pick(4) == 0;
+  const bool fits = kind / 2 >= 9;  // refuses bad weights and data through the handler
+  const bool via_context = !cpu && !checks_periodic && !fits && in.pick(4) == 0;
   std::unique_ptr<spline_slot> slot;
   try {
     if (accelerator) {
@@ -478,7 +568,9 @@ std::unique_ptr<spline_slot> create(fuzz_input& in, usm_arrays& arrays, std::vec
       case 5: kind % 2 ? make(0.0, cubic::hyman{}) : make(0.0f, cubic::hyman{}); break;
       case 6: kind % 2 ? make(0.0, cubic::pchip{}) : make(0.0f, cubic::pchip{}); break;
       case 7: kind % 2 ? make(0.0, cubic::makima{}) : make(0.0f, cubic::makima{}); break;
-      default: kind % 2 ? make(0.0, cubic::steffen{}) : make(0.0f, cubic::steffen{}); break;
+      case 8: kind % 2 ? make(0.0, cubic::steffen{}) : make(0.0f, cubic::steffen{}); break;
+      case 9: kind % 2 ? make(0.0, cubic::smoothing{}) : make(0.0f, cubic::smoothing{}); break;
+      default: kind % 2 ? make(0.0, cubic::least_squares{}) : make(0.0f, cubic::least_squares{}); break;
     }
   } catch (const velora::qrx::unsupported_device&) {
     if (!accelerator) fail("unsupported_device for a %s queue", cpu ? "CPU" : "GPU");
