@@ -2,7 +2,8 @@
 """Draws the pictures of the guide and the README from what the examples and
 a benchmark wrote: the four result layouts as coloured grids, every cubic
 kind on rising data with its first two derivatives, the extrapolation modes
-outside a partition, and interpolation throughput against the number of
+outside a partition, smoothing and least-squares fits of noisy samples, and
+interpolation throughput against the number of
 sites. Run by the CMake target `plots`:
 
     plots.py CSV_DIR IMAGE_DIR
@@ -110,6 +111,29 @@ def outside(csv_dir, image_dir):
     plt.close(fig)
 
 
+def fit_noisy_data(csv_dir, image_dir):
+    """Noisy samples of one series with the smoothing spline chosen by
+    cross-validation, the least-squares spline on 10 knots and the truth."""
+    rows = read_rows(os.path.join(csv_dir, "fit_noisy_data.csv"))
+    samples = read_rows(os.path.join(csv_dir, "fit_noisy_data_samples.csv"))
+    xs = [float(r["x"]) for r in rows]
+    fig, ax = plt.subplots(figsize=(9, 3.6))
+    ax.plot([float(r["x"]) for r in samples], [float(r["y"]) for r in samples], ".", color="#999999",
+            markersize=3, label="noisy samples")
+    ax.plot(xs, [float(r["truth"]) for r in rows], "k:", linewidth=1.2, label="true curve")
+    ax.plot(xs, [float(r["smoothing"]) for r in rows], "-", linewidth=1.6,
+            label="cubic_spline::smoothing, lambda by cross-validation")
+    ax.plot(xs, [float(r["least_squares"]) for r in rows], "--", linewidth=1.6,
+            label="cubic_spline::least_squares on 10 knots")
+    ax.set_xlabel("x")
+    ax.grid(alpha=0.3)
+    ax.legend(fontsize=8, loc="lower left")
+    ax.set_title("Fitting noisy data (examples/fit_noisy_data.cpp)", fontsize=10)
+    fig.tight_layout()
+    fig.savefig(os.path.join(image_dir, "fit_noisy_data.png"), dpi=110)
+    plt.close(fig)
+
+
 def throughput(csv_dir, image_dir):
     with open(os.path.join(csv_dir, "sites.json")) as f:
         runs = json.load(f)["benchmarks"]
@@ -143,6 +167,7 @@ def main():
     layout_grids(csv_dir, image_dir)
     spline_kinds(csv_dir, image_dir)
     outside(csv_dir, image_dir)
+    fit_noisy_data(csv_dir, image_dir)
     throughput(csv_dir, image_dir)
 
 
