@@ -127,7 +127,7 @@ def fit_noisy_data(csv_dir, image_dir):
             label="cubic_spline::least_squares on 10 knots")
     ax.set_xlabel("x")
     ax.grid(alpha=0.3)
-    ax.legend(fontsize=8, loc="lower left")
+    ax.legend(fontsize=8, loc="lower right")
     ax.set_title("Fitting noisy data (examples/fit_noisy_data.cpp)", fontsize=10)
     fig.tight_layout()
     fig.savefig(os.path.join(image_dir, "fit_noisy_data.png"), dpi=110)
