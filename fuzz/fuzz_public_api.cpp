@@ -366,7 +366,7 @@ class typed_slot final : public spline_slot {
 
   // Once the construction's work is done: when the spline evaluates (its
   // construction succeeded), every chosen parameter is positive and finite.
-  void check_chosen(const sycl::event& done) {
+  void check_chosen(sycl::event done) {
     done.wait();
     T site = T(0);
     T* sites = sycl::malloc_shared<T>(2, queue_);
