@@ -368,10 +368,10 @@ class typed_slot final : public spline_slot {
   // construction succeeded), every chosen parameter is positive and finite.
   void check_chosen(sycl::event done) {
     done.wait();
-    T site = T(0);
-    T* sites = sycl::malloc_shared<T>(2, queue_);
-    if (sites == nullptr) fail("USM allocation of 2 elements failed");
-    sites[0] = site;
+    // One site and its value for each function.
+    T* sites = sycl::malloc_shared<T>(static_cast<std::size_t>(1 + ny_), queue_);
+    if (sites == nullptr) fail("USM allocation of %lld elements failed", (long long)(1 + ny_));
+    sites[0] = T(0);
     bool evaluates = true;
     try {
       df::interpolate(*spline_, sites, 1, sites + 1).wait();
