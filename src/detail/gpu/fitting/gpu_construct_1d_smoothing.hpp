@@ -152,7 +152,7 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
   const std::int64_t size = n + 2;
   const bool choose = lambda < T(0);
   const bool natural = !choose && lambda == T(0);
-  const std::int64_t factor_size = penalised_factor_doubles(size);
+  const std::int64_t factor_size = banded_factor_doubles(size);
 
   // Sizes and launch ranges first, then every allocation, then the work.
   const scratch_batches fits = batches_within_budget(ny, natural ? n : size);

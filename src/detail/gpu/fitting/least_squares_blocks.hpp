@@ -24,8 +24,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "detail/gpu/fitting/banded_factor.hpp"
 #include "detail/gpu/fitting/knot_site_slots.hpp"
-#include "detail/gpu/fitting/least_squares_banded_factor.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 

@@ -11,9 +11,9 @@
 #include "detail/fitting_fault.hpp"
 #include "detail/gpu/construct/construct_args.hpp"
 #include "detail/gpu/construct/value_index.hpp"
+#include "detail/gpu/fitting/banded_factor.hpp"
 #include "detail/gpu/fitting/knot_basis_table.hpp"
 #include "detail/gpu/fitting/knot_site_slots.hpp"
-#include "detail/gpu/fitting/least_squares_banded_factor.hpp"
 #include "detail/gpu/fitting/least_squares_blocks.hpp"
 #include "detail/gpu/interpolate/cell_search.hpp"
 
@@ -151,6 +151,10 @@ void least_squares_sum_step(const least_squares_args<T, PartHint, DataHint>& a, 
   }
 }
 
+// A pivot below this share of its diagonal entry is rounding: the data
+// leave the spline undetermined. The CPU kernels use the same rule.
+inline constexpr double least_squares_min_pivot = 64 * std::numeric_limits<double>::epsilon();
+
 // Step 4, one work-item: the blocks' faults, then the Schoenberg-Whitney
 // condition and the factor, into the construction's fault entry and the
 // caller's fault.
@@ -159,8 +163,12 @@ void least_squares_factor_step(const least_squares_args<T, PartHint, DataHint>& 
   std::int32_t faults = fitting_sound;
   for (std::int64_t b = 0; b < a.blocks.blocks; ++b) faults |= a.faults[b];
   if (faults == fitting_sound) {
-    const bool determined = a.slots(0).determine_spline() &&
-                            factor_band(a.blocks.size(), a.scratch + a.blocks.band(0), a.scratch + a.blocks.factor());
+    const double* band = a.scratch + a.blocks.band(0);  // M(a, a - d) at band[4*a + d]
+    const bool determined =
+        a.slots(0).determine_spline() &&
+        factor_band(
+            a.blocks.size(), [band](int d, std::int64_t row) { return band[4 * row + d]; }, least_squares_min_pivot,
+            a.scratch + a.blocks.factor());
     if (!determined) faults = fitting_undetermined;
   }
   a.faults[a.blocks.blocks] = faults;

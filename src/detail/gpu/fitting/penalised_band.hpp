@@ -17,48 +17,18 @@
 #include <limits>
 
 #include "detail/gpu/calculus/compensated_sum.hpp"
+#include "detail/gpu/fitting/banded_factor.hpp"
 #include "detail/gpu/fitting/smoothing_tables.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
-// Row a of a factor holds L(a, a-1), L(a, a-2), L(a, a-3) and 1/D(a); three
-// zero rows follow the last, so the back substitution needs no bounds.
-inline std::int64_t penalised_factor_doubles(std::int64_t size) { return 4 * (size + 3); }
-
-// Factors G + lambda_u Omega into `rows`. False when a pivot is not
-// positive and finite: lambda too large for the matrix to be formed, or
-// rounding beyond repair (NaN data fail here too, and stop nothing else).
+// Factors G + lambda_u Omega into `rows` (banded_factor_doubles(size())
+// entries). False when a pivot is not positive and finite: lambda too large
+// for the matrix to be formed, or rounding beyond repair (NaN data fail here
+// too, and stop nothing else).
 inline bool factor_penalised(const smoothing_tables& t, double lambda_u, double* rows) {
-  const std::int64_t size = t.size();
-  auto m = [&](int d, std::int64_t a) { return t.g(d, a) + lambda_u * t.omega(d, a); };
-  double d1 = 0.0, d2 = 0.0, d3 = 0.0;  // D(a-1), D(a-2), D(a-3)
-  for (std::int64_t a = 0; a < size; ++a) {
-    double* r = rows + 4 * a;
-    const double m0 = m(0, a);
-    const double m1 = a >= 1 ? m(1, a) : 0.0;
-    const double m2 = a >= 2 ? m(2, a) : 0.0;
-    const double m3 = a >= 3 ? m(3, a) : 0.0;
-    // u_d = L(a, a-d) D(a-d)
-    const double u3 = m3;
-    const double l3 = a >= 3 ? u3 / d3 : 0.0;
-    const double u2 = a >= 2 ? m2 - u3 * rows[4 * (a - 2)] : 0.0;
-    const double l2 = a >= 2 ? u2 / d2 : 0.0;
-    const double u1 = a >= 1 ? m1 - u3 * rows[4 * (a - 1) + 1] - u2 * rows[4 * (a - 1)] : 0.0;
-    const double l1 = a >= 1 ? u1 / d1 : 0.0;
-    const double d = m0 - u3 * l3 - u2 * l2 - u1 * l1;
-    if (!(d > 0.0) || !(d <= std::numeric_limits<double>::max())) return false;
-    r[0] = l1;
-    r[1] = l2;
-    r[2] = l3;
-    r[3] = 1.0 / d;
-    d3 = d2;
-    d2 = d1;
-    d1 = d;
-  }
-  for (std::int64_t a = size; a < size + 3; ++a) {
-    for (int q = 0; q < 4; ++q) rows[4 * a + q] = 0.0;
-  }
-  return true;
+  return factor_band(
+      t.size(), [&](int d, std::int64_t a) { return t.g(d, a) + lambda_u * t.omega(d, a); }, 0.0, rows);
 }
 
 // One function's fit from the factor `rows`: y(i) is its value at site i,

@@ -1,36 +1,33 @@
 #pragma once
 
-// The banded normal equations B^T W B c = B^T W y of the least-squares cubic
-// spline: symmetric with half-bandwidth 3, factored once as L D L^T and
-// shared by every function's solve.
+// Symmetric band matrices of half-bandwidth 3, as both fits' normal
+// equations are (the smoothing spline's penalised ones and the least-squares
+// spline's): factored once as L D L^T in O(size) and shared by every
+// function's solve.
 
 #include <cstdint>
 #include <limits>
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
-// A pivot below this share of its diagonal entry is rounding: the data
-// leave the spline undetermined. The CPU kernels use the same rule.
-inline constexpr double least_squares_min_pivot = 64 * std::numeric_limits<double>::epsilon();
-
 // Doubles of a factor of `size` rows: row a holds L(a, a-1), L(a, a-2),
 // L(a, a-3) and 1/D(a); three zero rows follow the last, so the back
 // substitution needs no bounds.
 inline std::int64_t banded_factor_doubles(std::int64_t size) { return 4 * (size + 3); }
 
-// Factors the band m[4*a + d] = M(a, a - d), d = 0..3 (read only for
-// a >= d), into rows. False when a pivot is not finite or not above
-// least_squares_min_pivot * M(a, a): not positive definite, or so close to
-// singular that the pivot is rounding left over from the diagonal.
-inline bool factor_band(std::int64_t size, const double* m, double* rows) {
+// Factors the band m(d, a) = M(a, a - d), d = 0..3 (read only for a >= d),
+// into rows. False when a pivot is not positive and finite, or not above
+// min_ratio * M(a, a): not positive definite, or so close to singular that
+// the pivot is rounding left over from the diagonal.
+template <typename Band>
+bool factor_band(std::int64_t size, Band m, double min_ratio, double* rows) {
   double d1 = 0.0, d2 = 0.0, d3 = 0.0;  // D(a-1), D(a-2), D(a-3)
   for (std::int64_t a = 0; a < size; ++a) {
-    const double* band = m + 4 * a;
     double* r = rows + 4 * a;
-    const double m0 = band[0];
-    const double m1 = a >= 1 ? band[1] : 0.0;
-    const double m2 = a >= 2 ? band[2] : 0.0;
-    const double m3 = a >= 3 ? band[3] : 0.0;
+    const double m0 = m(0, a);
+    const double m1 = a >= 1 ? m(1, a) : 0.0;
+    const double m2 = a >= 2 ? m(2, a) : 0.0;
+    const double m3 = a >= 3 ? m(3, a) : 0.0;
     // u_d = L(a, a-d) D(a-d)
     const double u3 = m3;
     const double l3 = a >= 3 ? u3 / d3 : 0.0;
@@ -39,7 +36,7 @@ inline bool factor_band(std::int64_t size, const double* m, double* rows) {
     const double u1 = a >= 1 ? m1 - u3 * rows[4 * (a - 1) + 1] - u2 * rows[4 * (a - 1)] : 0.0;
     const double l1 = a >= 1 ? u1 / d1 : 0.0;
     const double d = m0 - u3 * l3 - u2 * l2 - u1 * l1;
-    if (!(d > 0.0) || !(d > least_squares_min_pivot * m0) || !(d <= std::numeric_limits<double>::max())) {
+    if (!(d > 0.0) || !(d > min_ratio * m0) || !(d <= std::numeric_limits<double>::max())) {
       return false;
     }
     r[0] = l1;
