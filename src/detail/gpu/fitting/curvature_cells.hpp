@@ -31,10 +31,21 @@ struct curvature_cell_writer {
   double m_next = 0.0;
 
   void operator()(std::int64_t i, double f, double f2) {
-    const double m = (i == 0 || i == sites - 1) ? 0.0 : f2 * curvature_scale;
+    const double m = curvature_at(i, f2);
     if (i < sites - 1) curvature_cell(coeffs + 4 * i, f, f_next, m, m_next, reciprocals[i]);
     f_next = f;
     m_next = m;
+  }
+
+  // Takes site i as the next one up without writing its cell: the start of
+  // a run of sites that ends below the last site.
+  void start_at(std::int64_t i, double f, double f2) {
+    f_next = f;
+    m_next = curvature_at(i, f2);
+  }
+
+  double curvature_at(std::int64_t i, double f2) const {
+    return (i == 0 || i == sites - 1) ? 0.0 : f2 * curvature_scale;
   }
 };
 

@@ -15,6 +15,12 @@
 // then, for a given lambda > 0:
 //   factor (one work-item)      G + lambda Omega, shared by all functions
 //   fit    (one per function)   solve and write the cells
+// or, when the functions are few against the rows (band_blocks), by blocks
+// (partitioned_band.hpp):
+//   factor (one per block, then one work-item for the separators)
+//   solve  (one per function and block, one per function, one per
+//           function and block)
+//   cells  (one per function and cell)
 // for lambda = 0:
 //   eliminate (one work-item)   the natural spline's system on the positive sites
 //   fit    (one per function)
@@ -24,7 +30,7 @@
 //   refine (one per function)   golden-section refinement, each score with
 //                               its own factor; the final factor, cells, lambda
 //   faults (one work-item)      a function whose final factor failed
-// The factorisations run on one work-item each (O(n) sequential work);
+// Other factorisations run on one work-item each (O(n) sequential work);
 // work with scratch per unit is launched in batches within a memory budget.
 
 #include <cstdint>
@@ -44,6 +50,7 @@
 #include "detail/gpu/fitting/curvature_cells.hpp"
 #include "detail/gpu/fitting/gcv_search.hpp"
 #include "detail/gpu/fitting/natural_limit.hpp"
+#include "detail/gpu/fitting/partitioned_band.hpp"
 #include "detail/gpu/fitting/penalised_band.hpp"
 #include "detail/gpu/fitting/scratch_batches.hpp"
 #include "detail/gpu/fitting/smoothing_tables.hpp"
@@ -61,6 +68,18 @@ template <typename T, partition_hint PartHint, function_hint FuncHint>
 class smoothing_factor_kernel;
 template <typename T, partition_hint PartHint, function_hint FuncHint>
 class smoothing_fit_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class smoothing_block_factor_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class smoothing_separator_factor_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class smoothing_block_solve_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class smoothing_separator_solve_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class smoothing_block_finish_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class smoothing_cell_kernel;
 template <typename T, partition_hint PartHint, function_hint FuncHint>
 class natural_limit_kernel;
 template <typename T, partition_hint PartHint, function_hint FuncHint>
@@ -96,6 +115,30 @@ void write_penalised_fit(const smoothing_tables& t, const double* rows, const co
                                  1.0 / t.length() / t.length()};
   solve_penalised(t, rows, smoothing_values_of<FuncHint>(a, j), z,
                   [&](std::int64_t i, double f, double f2) { cells(i, f, f2); });
+}
+
+// Writes cell k of function j from its solved coefficients c: the fits at
+// its two sites.
+template <typename T>
+void write_penalised_cell(const smoothing_tables& t, const double* c, const construct_args<T>& a, std::int64_t j,
+                          std::int64_t k) {
+  curvature_cell_writer<T> cells{*a.coeffs + j * a.cells() * 4, t.reciprocals(), t.sites(),
+                                 1.0 / t.length() / t.length()};
+  const site_fit next = penalised_site_fit(t, c, k + 1);
+  cells.start_at(k + 1, next.f, next.f2);
+  const site_fit here = penalised_site_fit(t, c, k);
+  cells(k, here.f, here.f2);
+}
+
+// Launches kernel(item) over `count` work-items after `last`.
+template <typename KernelName, typename Kernel>
+sycl::event submit_range(sycl::queue& queue, sycl::event last, std::int64_t count, const Kernel& kernel) {
+  return queue.submit([&](sycl::handler& cgh) {
+    cgh.depends_on(last);
+    cgh.parallel_for<KernelName>(sycl::range<1>(static_cast<std::size_t>(count)), [=](sycl::item<1> item) {
+      kernel(static_cast<std::int64_t>(item.get_linear_id()));
+    });
+  });
 }
 
 // Function j's lambda by cross-validation from its coarse scores (stride
@@ -153,13 +196,23 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
   const bool choose = lambda < T(0);
   const bool natural = !choose && lambda == T(0);
   const std::int64_t factor_size = banded_factor_doubles(size);
+  // A given lambda > 0 solves by blocks when the functions are too few to
+  // keep the device busy one work-item each.
+  const band_partition parts = band_blocks(size, ny);
+  const bool blocked = !choose && !natural && parts.blocks > 1;
+  const std::int64_t fit_doubles = blocked ? size + partitioned_band::function_doubles(parts) : size;
 
   // Sizes and launch ranges first, then every allocation, then the work.
-  const scratch_batches fits = batches_within_budget(ny, natural ? n : size);
+  const scratch_batches fits = batches_within_budget(ny, natural ? n : fit_doubles);
   const scratch_batches coarse = batches_within_budget(gcv_coarse * ny, size);
   const scratch_batches refine = batches_within_budget(ny, factor_size + size);
   std::int64_t shared_doubles = factor_size;
-  std::int64_t work_doubles = fits.per_batch * size;
+  std::int64_t work_doubles = fits.per_batch * fit_doubles;
+  if (blocked) {
+    shared_doubles = partitioned_band::shared_doubles(parts);
+    checked_launch_range(fits.per_batch, parts.blocks);
+    checked_launch_range(fits.per_batch, n - 1);
+  }
   if (choose) {
     // Per grid point a factor, its trace and whether it factored; the scores.
     shared_doubles = gcv_coarse * (factor_size + 2) + gcv_coarse * ny;
@@ -222,6 +275,58 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
           const std::int64_t j = first + i;
           limit.fit(smoothing_values_of<FuncHint>(a, j), *a.coeffs + j * a.cells() * 4, work + i * n);
         });
+  } else if (ny > 0 && blocked) {
+    // lambda integral f_xx^2 dx = lambda / L^3 * integral f_uu^2 du
+    const double lambda_x = static_cast<double>(lambda);
+    const partitioned_band band{parts, shared};
+    last = submit_range<smoothing_block_factor_kernel<T, PartHint, FuncHint>>(
+        queue, last, parts.blocks, [=](std::int64_t b) {
+          if (!t.sound()) return;
+          const double lambda_u = lambda_x / t.length() / t.length() / t.length();
+          band.factor_block(penalised_matrix{t, lambda_u}, 0.0, b);
+        });
+    last = queue.submit([&](sycl::handler& cgh) {
+      cgh.depends_on(last);
+      cgh.single_task<smoothing_separator_factor_kernel<T, PartHint, FuncHint>>([=]() {
+        if (!t.sound()) return;
+        const double lambda_u = lambda_x / t.length() / t.length() / t.length();
+        if (band.factor_separators(penalised_matrix{t, lambda_u}, 0.0)) {
+          t.summary()[smoothing_tables::factored_slot] = 1.0;
+        } else {
+          *fault |= static_cast<std::int32_t>(fitting_bad_lambda);
+        }
+      });
+    });
+    // Per function: its coefficients, then its g, in the batch's scratch.
+    const std::int64_t blocks = parts.blocks;
+    for (std::int64_t batch = 0; batch < fits.count(); ++batch) {
+      const std::int64_t first = fits.first(batch), count = fits.size(batch);
+      last = submit_range<smoothing_block_solve_kernel<T, PartHint, FuncHint>>(
+          queue, last, count * blocks, [=](std::int64_t g) {
+            if (!t.factored()) return;
+            const std::int64_t i = g / blocks, b = g % blocks;
+            double* x = work + i * fit_doubles;
+            const auto y = smoothing_values_of<FuncHint>(a, first + i);
+            for (std::int64_t r = parts.first(b); r < parts.first(b + 1); ++r) x[r] = penalised_right_side(t, y, r);
+            band.solve_block(x, x + size, b);
+          });
+      last = submit_range<smoothing_separator_solve_kernel<T, PartHint, FuncHint>>(
+          queue, last, count, [=](std::int64_t i) {
+            if (!t.factored()) return;
+            band.solve_separators(work + i * fit_doubles, work + i * fit_doubles + size);
+          });
+      last = submit_range<smoothing_block_finish_kernel<T, PartHint, FuncHint>>(
+          queue, last, count * blocks, [=](std::int64_t g) {
+            if (!t.factored()) return;
+            band.finish_block(work + (g / blocks) * fit_doubles, g % blocks);
+          });
+      last = submit_range<smoothing_cell_kernel<T, PartHint, FuncHint>>(
+          queue, last, count * (n - 1), [=](std::int64_t g) {
+            if (!t.factored()) return;
+            const std::int64_t i = g / (n - 1);
+            write_penalised_cell(t, work + i * fit_doubles, a, first + i, g % (n - 1));
+          });
+    }
   } else if (ny > 0 && !choose) {
     const double lambda_x = static_cast<double>(lambda);
     last = queue.submit([&](sycl::handler& cgh) {

@@ -22,13 +22,50 @@
 
 namespace velora::qrx::experimental::data_fitting::detail {
 
+// G + lambda_u Omega as a band: m(d, a) = M(a, a - d). Captured by kernels.
+struct penalised_matrix {
+  smoothing_tables t;
+  double lambda_u;
+  double operator()(int d, std::int64_t a) const { return t.g(d, a) + lambda_u * t.omega(d, a); }
+};
+
 // Factors G + lambda_u Omega into `rows` (banded_factor_doubles(size())
 // entries). False when a pivot is not positive and finite: lambda too large
 // for the matrix to be formed, or rounding beyond repair (NaN data fail here
 // too, and stop nothing else).
 inline bool factor_penalised(const smoothing_tables& t, double lambda_u, double* rows) {
-  return factor_band(
-      t.size(), [&](int d, std::int64_t a) { return t.g(d, a) + lambda_u * t.omega(d, a); }, 0.0, rows);
+  return factor_band(t.size(), penalised_matrix{t, lambda_u}, 0.0, rows);
+}
+
+// Row a of B^T W y, the sites' terms added in the order solve_penalised
+// adds them: site p reaches rows p..p+3, and the last site is taken with
+// site n - 2.
+template <typename Y>
+double penalised_right_side(const smoothing_tables& t, Y y, std::int64_t a) {
+  const std::int64_t n = t.sites();
+  double r = 0.0;
+  auto add_site = [&](std::int64_t i, std::int64_t k) { r += t.weight(i) * static_cast<double>(y(i)) * t.values(i)[k]; };
+  for (int k = 3; k >= 0; --k) {
+    const std::int64_t p = a - k;
+    if (p < 0 || p > n - 2) continue;
+    add_site(p, k);
+    if (p == n - 2) add_site(n - 1, k);
+  }
+  return r;
+}
+
+// The fitted value and second derivative at site i from the coefficients c,
+// as solve_penalised hands them over.
+struct site_fit {
+  double f, f2;
+};
+
+inline site_fit penalised_site_fit(const smoothing_tables& t, const double* c, std::int64_t i) {
+  const std::int64_t a = i < t.sites() - 1 ? i : t.sites() - 2;
+  const double* v = t.values(i);
+  const double* s = t.seconds(i);
+  return {v[0] * c[a] + v[1] * c[a + 1] + v[2] * c[a + 2] + v[3] * c[a + 3],
+          s[0] * c[a] + s[1] * c[a + 1] + s[2] * c[a + 2] + s[3] * c[a + 3]};
 }
 
 // One function's fit from the factor `rows`: y(i) is its value at site i,

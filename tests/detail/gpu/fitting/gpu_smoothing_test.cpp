@@ -198,6 +198,83 @@ TYPED_TEST(GpuSmoothing, CrossValidatedLambdaAgreesWithTheCpuKernels) {
   }
 }
 
+// A long partition with few functions is solved by blocks of rows: the
+// same fit to roundings, and a lambda too large still refused. The blocks
+// round differently from the serial sweep, so the lambdas are those whose
+// systems at 20000 sites are conditioned well enough for the tolerance
+// (larger ones differ by about 1e-8 in double, as any other order would).
+TYPED_TEST(GpuSmoothing, GivenLambdaByBlocksAgreesWithTheCpuKernels) {
+  using T = TypeParam;
+  const std::int64_t n = 20000;
+  for (const std::int64_t ny : {1, 3}) {
+    ASSERT_GT(detail::band_blocks(n + 2, ny).blocks, 1);
+    for (const layout how : {layouts[0], layouts[3]}) {
+      problem<T> p(n, ny, how, 11u + unsigned(ny));
+      p.w[0] = p.w[n / 2] = T(0);
+      for (const T lambda : {T(1e-10), T(1e-8)}) {
+        SCOPED_TRACE(::testing::Message() << "lambda " << lambda << " ny " << ny << " part " << int(how.part));
+        expect_agreement(on_gpu(p, p.w.data(), lambda), on_cpu(p, p.w.data(), lambda), ny);
+      }
+      const T huge = std::is_same_v<T, double> ? T(1e300) : std::numeric_limits<T>::infinity();
+      EXPECT_EQ(on_gpu(p, p.w.data(), huge).status, detail::fitting_bad_lambda);
+    }
+  }
+}
+
+// The blocked factor and solve against the serial ones on random SPD bands
+// cut into several blocks, and a matrix that is not positive definite
+// refused whether its bad pivot falls in a block's interior or in a
+// separator.
+TEST(PartitionedBand, SolvesAsTheSerialFactorAndRefusesWhereItDoes) {
+  for (const std::int64_t size : {512, 3000, 20002}) {
+    const detail::band_partition parts = detail::band_blocks(size, 1);
+    ASSERT_GT(parts.blocks, 1);
+    std::mt19937 rng(static_cast<unsigned>(size));
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::vector<double> band(std::size_t(4 * size));
+    for (std::int64_t a = 0; a < size; ++a) {
+      band[std::size_t(4 * a)] = 6.5 + u(rng);
+      for (int d = 1; d < 4; ++d) band[std::size_t(4 * a + d)] = a >= d ? u(rng) : 0.0;
+    }
+    std::vector<double> r(static_cast<std::size_t>(size));
+    for (double& v : r) v = u(rng);
+    auto solve_both = [&](std::vector<double>& serial, std::vector<double>& blocked) {
+      auto m = [&](int d, std::int64_t a) { return band[std::size_t(4 * a + d)]; };
+      std::vector<double> rows(std::size_t(detail::banded_factor_doubles(size)));
+      const bool serial_ok = detail::factor_band(size, m, 0.0, rows.data());
+      serial = r;
+      if (serial_ok) detail::solve_banded(size, rows.data(), serial.data());
+      std::vector<double> shared(std::size_t(detail::partitioned_band::shared_doubles(parts)));
+      std::vector<double> g(std::size_t(detail::partitioned_band::function_doubles(parts)));
+      const detail::partitioned_band solver{parts, shared.data()};
+      bool blocked_ok = true;
+      for (std::int64_t b = 0; b < parts.blocks; ++b) blocked_ok = solver.factor_block(m, 0.0, b) && blocked_ok;
+      blocked_ok = blocked_ok && solver.factor_separators(m, 0.0);
+      blocked = r;
+      if (blocked_ok) {
+        for (std::int64_t b = 0; b < parts.blocks; ++b) solver.solve_block(blocked.data(), g.data(), b);
+        solver.solve_separators(blocked.data(), g.data());
+        for (std::int64_t b = 0; b < parts.blocks; ++b) solver.finish_block(blocked.data(), b);
+      }
+      EXPECT_EQ(serial_ok, blocked_ok);
+      return blocked_ok;
+    };
+    std::vector<double> serial, blocked;
+    ASSERT_TRUE(solve_both(serial, blocked)) << size;
+    for (std::int64_t a = 0; a < size; ++a) {
+      ASSERT_NEAR(blocked[std::size_t(a)], serial[std::size_t(a)], 1e-14) << "size " << size << " row " << a;
+    }
+    // A negative diagonal entry: in block 1's interior, then in separator 1's
+    // last row.
+    for (const std::int64_t row : {parts.interior(1) + 7, parts.first(1) + 2}) {
+      const double kept = band[std::size_t(4 * row)];
+      band[std::size_t(4 * row)] = -1.0;
+      EXPECT_FALSE(solve_both(serial, blocked)) << "size " << size << " row " << row;
+      band[std::size_t(4 * row)] = kept;
+    }
+  }
+}
+
 // Faults: weights that are negative, not finite or fewer than three
 // positive, on every path; a lambda too large for double. The work
 // returns (no hang on NaN) and flags what the CPU kernels refuse.
