@@ -35,6 +35,14 @@ template <typename T, partition_hint PartHint, function_hint DataHint>
 class least_squares_solve_kernel;
 template <typename T, partition_hint PartHint, function_hint DataHint>
 class least_squares_cell_kernel;
+template <typename T, partition_hint PartHint, function_hint DataHint>
+class least_squares_block_factor_kernel;
+template <typename T, partition_hint PartHint, function_hint DataHint>
+class least_squares_block_solve_kernel;
+template <typename T, partition_hint PartHint, function_hint DataHint>
+class least_squares_separator_solve_kernel;
+template <typename T, partition_hint PartHint, function_hint DataHint>
+class least_squares_block_finish_kernel;
 
 // Submits run(args, g) for every work-item g of `range` after `after`, as
 // kernel Name. run is a lambda without captures.
@@ -59,11 +67,15 @@ sycl::event submit_least_squares_step(sycl::queue& queue, sycl::range<1> range, 
 //      B^T W B and Schoenberg-Whitney slots;
 //   3. the partials summed in block order, over band rows;
 //   4. one work-item: the faults, the Schoenberg-Whitney condition and the
-//      banded L D L^T factor shared by every function;
+//      banded L D L^T factor shared by every function; or, when the
+//      functions are few against the basis (band_blocks), first one
+//      work-item per block of rows factoring the block, then the single
+//      work-item factoring the separators (partitioned_band.hpp);
 //   5. with the sites recorded (more than two functions), per (function,
 //      block): the partial right side B^T W y (else step 2 adds it);
 //   6. the partials summed in block order, over (function, row);
-//   7. per function: the solve for its B-spline coefficients;
+//   7. per function: the solve for its B-spline coefficients; by blocks
+//      per (function, block), per function, per (function, block);
 //   8. per (function, cell): the cell's cubic.
 // Steps 5 to 8 do nothing once step 4 has refused the data: then `fault`
 // (host memory, 0 on entry) holds fitting_fault bits and the coefficients
@@ -83,6 +95,10 @@ sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_a
   const sycl::range<1> entry_range = checked_launch_range(spline.ny, blocks.size());
   const sycl::range<1> function_range = checked_launch_range(1, spline.ny);
   const sycl::range<1> cell_range = checked_launch_range(spline.ny, spline.cells());
+  const band_partition parts = band_blocks(blocks.size(), spline.ny);
+  const bool partitioned = parts.blocks > 1;
+  const sycl::range<1> band_block_range = checked_launch_range(1, parts.blocks);
+  const sycl::range<1> function_block_range = checked_launch_range(spline.ny, parts.blocks);
 
   const std::shared_ptr<knot_cell> cells = make_device_array<knot_cell>(queue, spline.cells());
   const std::shared_ptr<knot_weights> knots = make_device_array<knot_weights>(queue, spline.nx);
@@ -91,7 +107,10 @@ sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_a
   const std::int64_t records = blocks.recorded ? std::max<std::int64_t>(ndata, 1) : 1;
   const std::shared_ptr<std::int64_t> site_cells = make_device_array<std::int64_t>(queue, records);
   const std::shared_ptr<double> site_terms = make_device_array<double>(queue, 4 * records);
-  if (!cells || !knots || !scratch || !faults || !site_cells || !site_terms) {
+  const std::int64_t solver_doubles =
+      partitioned ? partitioned_band::shared_doubles(parts) + spline.ny * partitioned_band::function_doubles(parts) : 1;
+  const std::shared_ptr<double> solver = make_device_array<double>(queue, solver_doubles);
+  if (!cells || !knots || !scratch || !faults || !site_cells || !site_terms || !solver) {
     throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
   }
   const args_type args{spline,
@@ -105,7 +124,9 @@ sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_a
                        faults.get(),
                        fault,
                        site_cells.get(),
-                       site_terms.get()};
+                       site_terms.get(),
+                       partitioned_band{parts, solver.get()},
+                       solver.get() + (partitioned ? partitioned_band::shared_doubles(parts) : 0)};
 
   const sycl::event built = submit_least_squares_step<least_squares_basis_kernel<T, PartHint, DataHint>>(
       queue, knot_range, dependencies, args,
@@ -114,8 +135,14 @@ sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_a
       queue, block_range, {built}, args, [](const args_type& a, std::int64_t b) { least_squares_gather_step(a, b); });
   const sycl::event summed = submit_least_squares_step<least_squares_sum_kernel<T, PartHint, DataHint>>(
       queue, row_range, {gathered}, args, [](const args_type& a, std::int64_t r) { least_squares_sum_step(a, r); });
-  sycl::event last = submit_least_squares_step<least_squares_factor_kernel<T, PartHint, DataHint>>(
-      queue, sycl::range<1>(1), {summed}, args, [](const args_type& a, std::int64_t) { least_squares_factor_step(a); });
+  sycl::event last = summed;
+  if (partitioned) {
+    last = submit_least_squares_step<least_squares_block_factor_kernel<T, PartHint, DataHint>>(
+        queue, band_block_range, {last}, args,
+        [](const args_type& a, std::int64_t b) { least_squares_block_factor_step(a, b); });
+  }
+  last = submit_least_squares_step<least_squares_factor_kernel<T, PartHint, DataHint>>(
+      queue, sycl::range<1>(1), {last}, args, [](const args_type& a, std::int64_t) { least_squares_factor_step(a); });
   if (blocks.recorded) {
     last = submit_least_squares_step<least_squares_right_side_kernel<T, PartHint, DataHint>>(
         queue, right_side_range, {last}, args,
@@ -125,9 +152,21 @@ sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_a
     last = submit_least_squares_step<least_squares_right_side_sum_kernel<T, PartHint, DataHint>>(
         queue, entry_range, {last}, args,
         [](const args_type& a, std::int64_t g) { least_squares_right_side_sum_step(a, g); });
-    last = submit_least_squares_step<least_squares_solve_kernel<T, PartHint, DataHint>>(
-        queue, function_range, {last}, args,
-        [](const args_type& a, std::int64_t j) { least_squares_solve_step(a, j); });
+    if (partitioned) {
+      last = submit_least_squares_step<least_squares_block_solve_kernel<T, PartHint, DataHint>>(
+          queue, function_block_range, {last}, args,
+          [](const args_type& a, std::int64_t g) { least_squares_block_solve_step(a, g); });
+      last = submit_least_squares_step<least_squares_separator_solve_kernel<T, PartHint, DataHint>>(
+          queue, function_range, {last}, args,
+          [](const args_type& a, std::int64_t j) { least_squares_separator_solve_step(a, j); });
+      last = submit_least_squares_step<least_squares_block_finish_kernel<T, PartHint, DataHint>>(
+          queue, function_block_range, {last}, args,
+          [](const args_type& a, std::int64_t g) { least_squares_block_finish_step(a, g); });
+    } else {
+      last = submit_least_squares_step<least_squares_solve_kernel<T, PartHint, DataHint>>(
+          queue, function_range, {last}, args,
+          [](const args_type& a, std::int64_t j) { least_squares_solve_step(a, j); });
+    }
     last = submit_least_squares_step<least_squares_cell_kernel<T, PartHint, DataHint>>(
         queue, cell_range, {last}, args, [](const args_type& a, std::int64_t g) { least_squares_cell_step(a, g); });
   }
@@ -137,6 +176,7 @@ sycl::event gpu_construct_1d_least_squares(sycl::queue& queue, const construct_a
   kept.keep(faults, last);
   kept.keep(site_cells, last);
   kept.keep(site_terms, last);
+  kept.keep(solver, last);
   return last;
 }
 

@@ -15,6 +15,7 @@
 #include "detail/gpu/fitting/knot_basis_table.hpp"
 #include "detail/gpu/fitting/knot_site_slots.hpp"
 #include "detail/gpu/fitting/least_squares_blocks.hpp"
+#include "detail/gpu/fitting/partitioned_band.hpp"
 #include "detail/gpu/interpolate/cell_search.hpp"
 
 namespace velora::qrx::experimental::data_fitting::detail {
@@ -34,6 +35,10 @@ struct least_squares_args {
   std::int32_t* fault;       // the caller's
   std::int64_t* site_cells;  // ndata when blocks.recorded, else unused
   double* site_terms;        // 4 * ndata when blocks.recorded, else unused
+  partitioned_band band;     // the solve by blocks, when it has more than one
+  double* products;          // per function partitioned_band::function_doubles
+
+  bool partitioned() const { return band.partition().blocks > 1; }
 
   double weight(std::int64_t i) const { return weights != nullptr ? static_cast<double>(weights[i]) : 1.0; }
   double value(std::int64_t j, std::int64_t i) const {
@@ -155,20 +160,38 @@ void least_squares_sum_step(const least_squares_args<T, PartHint, DataHint>& a, 
 // leave the spline undetermined. The CPU kernels use the same rule.
 inline constexpr double least_squares_min_pivot = 64 * std::numeric_limits<double>::epsilon();
 
+// The summed band of B^T W B: m(d, a) = M(a, a - d).
+struct summed_band {
+  const double* band;
+  double operator()(int d, std::int64_t row) const { return band[4 * row + d]; }
+};
+
+template <typename T, partition_hint PartHint, function_hint DataHint>
+summed_band summed_band_of(const least_squares_args<T, PartHint, DataHint>& a) {
+  return {a.scratch + a.blocks.band(0)};
+}
+
+// Step 4 by blocks first, work-item b (a block of the band's rows): the
+// block's share of the factor. Data refused here are refused again below.
+template <typename T, partition_hint PartHint, function_hint DataHint>
+void least_squares_block_factor_step(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t b) {
+  a.band.factor_block(summed_band_of(a), least_squares_min_pivot, b);
+}
+
 // Step 4, one work-item: the blocks' faults, then the Schoenberg-Whitney
-// condition and the factor, into the construction's fault entry and the
-// caller's fault.
+// condition and the factor (or, by blocks, its separators), into the
+// construction's fault entry and the caller's fault.
 template <typename T, partition_hint PartHint, function_hint DataHint>
 void least_squares_factor_step(const least_squares_args<T, PartHint, DataHint>& a) {
   std::int32_t faults = fitting_sound;
   for (std::int64_t b = 0; b < a.blocks.blocks; ++b) faults |= a.faults[b];
   if (faults == fitting_sound) {
-    const double* band = a.scratch + a.blocks.band(0);  // M(a, a - d) at band[4*a + d]
+    const summed_band band = summed_band_of(a);
     const bool determined =
         a.slots(0).determine_spline() &&
-        factor_band(
-            a.blocks.size(), [band](int d, std::int64_t row) { return band[4 * row + d]; }, least_squares_min_pivot,
-            a.scratch + a.blocks.factor());
+        (a.partitioned()
+             ? a.band.factor_separators(band, least_squares_min_pivot)
+             : factor_band(a.blocks.size(), band, least_squares_min_pivot, a.scratch + a.blocks.factor()));
     if (!determined) faults = fitting_undetermined;
   }
   a.faults[a.blocks.blocks] = faults;
@@ -207,6 +230,32 @@ template <typename T, partition_hint PartHint, function_hint DataHint>
 void least_squares_solve_step(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t j) {
   if (a.refused()) return;
   solve_banded(a.blocks.size(), a.scratch + a.blocks.factor(), a.scratch + a.blocks.right_side(j, 0));
+}
+
+// Step 7 by blocks, in three passes: work-item g = (function j, block b)
+// solves the block's interior, work-item j the separators, then (j, b)
+// finishes the block.
+template <typename T, partition_hint PartHint, function_hint DataHint>
+void least_squares_block_solve_step(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t g) {
+  if (a.refused()) return;
+  const std::int64_t blocks = a.band.partition().blocks;
+  const std::int64_t j = g / blocks;
+  a.band.solve_block(a.scratch + a.blocks.right_side(j, 0),
+                     a.products + j * partitioned_band::function_doubles(a.band.partition()), g % blocks);
+}
+
+template <typename T, partition_hint PartHint, function_hint DataHint>
+void least_squares_separator_solve_step(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t j) {
+  if (a.refused()) return;
+  a.band.solve_separators(a.scratch + a.blocks.right_side(j, 0),
+                          a.products + j * partitioned_band::function_doubles(a.band.partition()));
+}
+
+template <typename T, partition_hint PartHint, function_hint DataHint>
+void least_squares_block_finish_step(const least_squares_args<T, PartHint, DataHint>& a, std::int64_t g) {
+  if (a.refused()) return;
+  const std::int64_t blocks = a.band.partition().blocks;
+  a.band.finish_block(a.scratch + a.blocks.right_side(g / blocks, 0), g % blocks);
 }
 
 // Step 8, work-item g = (function j, cell k): the cell's cubic through the

@@ -209,6 +209,28 @@ TYPED_TEST(GpuLeastSquares, FitsEachFunctionAsAlone) {
   }
 }
 
+// A long partition with few functions is solved by blocks of rows: the
+// CPU's fit to rounding, and data leaving a stretch of knots in the middle
+// empty still refused.
+TYPED_TEST(GpuLeastSquares, AgreesWhenSolvedByBlocks) {
+  using T = TypeParam;
+  const std::int64_t nx = 20000;
+  for (std::int64_t ny : {1, 3}) {
+    ASSERT_GT(detail::band_blocks(nx + 2, ny).blocks, 1);
+    SCOPED_TRACE(::testing::Message() << "ny " << ny);
+    data_case<T> c(nx, 8 * nx, ny, ny == 1 ? partition_hint::uniform : partition_hint::non_uniform, 5);
+    std::vector<T> cpu, gpu;
+    ASSERT_EQ(cpu_fit(c, cpu), QRX_DF_STATUS_OK);
+    ASSERT_EQ(gpu_fit(this->q, c, gpu), detail::fitting_sound);
+    expect_close(c, gpu, cpu, this->tolerance);
+    for (std::int64_t i = 0; i < c.ndata; ++i) {
+      if (c.x[i] > c.t[nx / 2] && c.x[i] < c.t[nx / 2 + 5]) c.w[i] = T(0);
+    }
+    EXPECT_EQ(cpu_fit(c, cpu), QRX_DF_STATUS_DATA_UNDETERMINED);
+    EXPECT_EQ(gpu_fit(this->q, c, gpu), detail::fitting_undetermined);
+  }
+}
+
 // Few sites per basis function, one block: the undetermined edge of the
 // data still agrees (only the last cell empty: the right end is a site).
 TYPED_TEST(GpuLeastSquares, AgreesOnSparseData) {
