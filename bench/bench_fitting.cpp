@@ -5,6 +5,7 @@
 //   smoothing:      nx noisy samples per function, one given lambda
 //   smoothing_gcv:  the same, each function's lambda by cross-validation
 //   least_squares:  nx samples per function on 100 knots
+//   least_squares_fine: the same on nx / 10 knots (a long band)
 // A device the build has no back-end for skips its rows.
 #include <benchmark/benchmark.h>
 
@@ -68,21 +69,22 @@ bool device_queue(benchmark::State& state, sycl::queue& q) {
   }
 }
 
-enum class fit { given, gcv, least_squares };
+enum class fit { given, gcv, least_squares, least_squares_fine };
 
 void fitting(benchmark::State& state, fit how) {
   sycl::queue q;
   if (!device_queue(state, q)) return;
   const std::int64_t ny = state.range(1), nx = state.range(2);
   samples& d = samples_for(q, nx, ny);
-  constexpr std::int64_t knots = 100;
-  const std::int64_t cells = how == fit::least_squares ? knots - 1 : nx - 1;
+  const bool on_knots = how == fit::least_squares || how == fit::least_squares_fine;
+  const std::int64_t knots = how == fit::least_squares_fine ? nx / 10 : 100;
+  const std::int64_t cells = on_knots ? knots - 1 : nx - 1;
   double* c = sycl::malloc_shared<double>(cells * ny * 4, q);
   double* t = sycl::malloc_shared<double>(knots, q);
   double* chosen = sycl::malloc_shared<double>(ny, q);
   for (std::int64_t k = 0; k < knots; ++k) t[k] = double(k) / double(knots - 1);
   try {
-    if (how == fit::least_squares) {
+    if (on_knots) {
       df::spline<double, df::cubic_spline::least_squares> s(q, ny, false);
       s.set_partitions(t, knots).set_coefficients(c).set_data(d.x, d.y, nx);
       s.construct().wait_and_throw();  // untimed: the first touch of the coefficient array
@@ -105,6 +107,7 @@ void fitting(benchmark::State& state, fit how) {
 void smoothing(benchmark::State& state) { fitting(state, fit::given); }
 void smoothing_gcv(benchmark::State& state) { fitting(state, fit::gcv); }
 void least_squares(benchmark::State& state) { fitting(state, fit::least_squares); }
+void least_squares_fine(benchmark::State& state) { fitting(state, fit::least_squares_fine); }
 
 void sizes(benchmark::internal::Benchmark* b) {
   b->ArgNames({"gpu", "ny", "nx"})
@@ -129,6 +132,7 @@ void gcv_sizes(benchmark::internal::Benchmark* b) {
 BENCHMARK(smoothing)->Apply(sizes);
 BENCHMARK(smoothing_gcv)->Apply(gcv_sizes);
 BENCHMARK(least_squares)->Apply(sizes);
+BENCHMARK(least_squares_fine)->Apply(sizes);
 
 }  // namespace
 
