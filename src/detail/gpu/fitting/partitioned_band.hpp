@@ -35,7 +35,8 @@
 namespace velora::qrx::experimental::data_fitting::detail {
 
 // The rows of a band matrix cut into `blocks` consecutive blocks whose
-// lengths differ by at most one. Captured by kernels.
+// lengths differ by at most one, each of at least 7 rows (a separator and
+// an interior of more than 3). Captured by kernels.
 struct band_partition {
   std::int64_t size;
   std::int64_t blocks;
