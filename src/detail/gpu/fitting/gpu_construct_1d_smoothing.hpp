@@ -20,7 +20,7 @@
 //   factor (one per block, then one work-item for the separators)
 //   solve  (one per function and block, one per function, one per
 //           function and block)
-//   cells  (one per function and cell)
+//   cells  (one per function and run of 32 cells)
 // for lambda = 0:
 //   eliminate (one work-item)   the natural spline's system on the positive sites
 //   fit    (one per function)
@@ -33,6 +33,7 @@
 // Other factorisations run on one work-item each (O(n) sequential work);
 // work with scratch per unit is launched in batches within a memory budget.
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -117,17 +118,29 @@ void write_penalised_fit(const smoothing_tables& t, const double* rows, const co
                   [&](std::int64_t i, double f, double f2) { cells(i, f, f2); });
 }
 
-// Writes cell k of function j from its solved coefficients c: the fits at
-// its two sites.
+// Cells a work-item of the blocked path writes: a run of cells computes
+// each inner site's fit once for the two cells that share it.
+inline constexpr std::int64_t penalised_cells_per_run = 32;
+
+inline std::int64_t penalised_cell_runs(std::int64_t sites) {
+  return (sites - 2) / penalised_cells_per_run + 1;
+}
+
+// Writes run r of function j's cells from its solved coefficients c, from
+// the last cell of the run down, as solve_penalised hands the sites over.
 template <typename T>
-void write_penalised_cell(const smoothing_tables& t, const double* c, const construct_args<T>& a, std::int64_t j,
-                          std::int64_t k) {
+void write_penalised_cells(const smoothing_tables& t, const double* c, const construct_args<T>& a, std::int64_t j,
+                           std::int64_t r) {
   curvature_cell_writer<T> cells{*a.coeffs + j * a.cells() * 4, t.reciprocals(), t.sites(),
                                  1.0 / t.length() / t.length()};
-  const site_fit next = penalised_site_fit(t, c, k + 1);
-  cells.start_at(k + 1, next.f, next.f2);
-  const site_fit here = penalised_site_fit(t, c, k);
-  cells(k, here.f, here.f2);
+  const std::int64_t first = r * penalised_cells_per_run;
+  const std::int64_t end = std::min(first + penalised_cells_per_run, t.sites() - 1);
+  const site_fit top = penalised_site_fit(t, c, end);
+  cells.start_at(end, top.f, top.f2);
+  for (std::int64_t k = end - 1; k >= first; --k) {
+    const site_fit here = penalised_site_fit(t, c, k);
+    cells(k, here.f, here.f2);
+  }
 }
 
 // Launches kernel(item) over `count` work-items after `last`.
@@ -211,7 +224,7 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
   if (blocked) {
     shared_doubles = partitioned_band::shared_doubles(parts);
     checked_launch_range(fits.per_batch, parts.blocks);
-    checked_launch_range(fits.per_batch, n - 1);
+    checked_launch_range(fits.per_batch, penalised_cell_runs(n));
   }
   if (choose) {
     // Per grid point a factor, its trace and whether it factored; the scores.
@@ -276,21 +289,18 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
           limit.fit(smoothing_values_of<FuncHint>(a, j), *a.coeffs + j * a.cells() * 4, work + i * n);
         });
   } else if (ny > 0 && blocked) {
-    // lambda integral f_xx^2 dx = lambda / L^3 * integral f_uu^2 du
     const double lambda_x = static_cast<double>(lambda);
     const partitioned_band band{parts, shared};
     last = submit_range<smoothing_block_factor_kernel<T, PartHint, FuncHint>>(
         queue, last, parts.blocks, [=](std::int64_t b) {
           if (!t.sound()) return;
-          const double lambda_u = lambda_x / t.length() / t.length() / t.length();
-          band.factor_block(penalised_matrix{t, lambda_u}, 0.0, b);
+          band.factor_block(penalised_matrix_of(t, lambda_x), 0.0, b);
         });
     last = queue.submit([&](sycl::handler& cgh) {
       cgh.depends_on(last);
       cgh.single_task<smoothing_separator_factor_kernel<T, PartHint, FuncHint>>([=]() {
         if (!t.sound()) return;
-        const double lambda_u = lambda_x / t.length() / t.length() / t.length();
-        if (band.factor_separators(penalised_matrix{t, lambda_u}, 0.0)) {
+        if (band.factor_separators(penalised_matrix_of(t, lambda_x), 0.0)) {
           t.summary()[smoothing_tables::factored_slot] = 1.0;
         } else {
           *fault |= static_cast<std::int32_t>(fitting_bad_lambda);
@@ -299,6 +309,7 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
     });
     // Per function: its coefficients, then its g, in the batch's scratch.
     const std::int64_t blocks = parts.blocks;
+    const std::int64_t runs = penalised_cell_runs(n);
     for (std::int64_t batch = 0; batch < fits.count(); ++batch) {
       const std::int64_t first = fits.first(batch), count = fits.size(batch);
       last = submit_range<smoothing_block_solve_kernel<T, PartHint, FuncHint>>(
@@ -308,7 +319,7 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
             double* x = work + i * fit_doubles;
             const auto y = smoothing_values_of<FuncHint>(a, first + i);
             for (std::int64_t r = parts.first(b); r < parts.first(b + 1); ++r) x[r] = penalised_right_side(t, y, r);
-            band.solve_block(x, x + size, b);
+            band.solve_block(penalised_matrix_of(t, lambda_x), x, x + size, b);
           });
       last = submit_range<smoothing_separator_solve_kernel<T, PartHint, FuncHint>>(
           queue, last, count, [=](std::int64_t i) {
@@ -321,10 +332,10 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
             band.finish_block(work + (g / blocks) * fit_doubles, g % blocks);
           });
       last = submit_range<smoothing_cell_kernel<T, PartHint, FuncHint>>(
-          queue, last, count * (n - 1), [=](std::int64_t g) {
+          queue, last, count * runs, [=](std::int64_t g) {
             if (!t.factored()) return;
-            const std::int64_t i = g / (n - 1);
-            write_penalised_cell(t, work + i * fit_doubles, a, first + i, g % (n - 1));
+            const std::int64_t i = g / runs;
+            write_penalised_cells(t, work + i * fit_doubles, a, first + i, g % runs);
           });
     }
   } else if (ny > 0 && !choose) {

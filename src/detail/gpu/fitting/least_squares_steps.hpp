@@ -240,7 +240,7 @@ void least_squares_block_solve_step(const least_squares_args<T, PartHint, DataHi
   if (a.refused()) return;
   const std::int64_t blocks = a.band.partition().blocks;
   const std::int64_t j = g / blocks;
-  a.band.solve_block(a.scratch + a.blocks.right_side(j, 0),
+  a.band.solve_block(summed_band_of(a), a.scratch + a.blocks.right_side(j, 0),
                      a.products + j * partitioned_band::function_doubles(a.band.partition()), g % blocks);
 }
 

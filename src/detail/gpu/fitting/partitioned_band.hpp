@@ -17,8 +17,8 @@
 //   factor_separators (one work-item): the reduced band C - sum K_b,
 //     factored as L D L^T.
 // Per function, x holding the right side r:
-//   solve_block (per block): g_b = W_b^T r_I (= B_b^T A_b^{-1} r_I), then
-//     x_I = A_b^{-1} r_I;
+//   solve_block (per block): x_I = A_b^{-1} r_I, then
+//     g_b = W_b^T r_I = B_b^T x_I;
 //   solve_separators (one work-item): x_S from r_S - sum g_b;
 //   finish_block (per block): x_I -= W_b x_S.
 // Every pivot, interior or separator, passes factor_band's test against the
@@ -185,19 +185,19 @@ class partitioned_band {
         separator_factor());
   }
 
-  // Function step on block b: g_b = W_b^T r, then the interior solved in
-  // place. x is the function's right side (size rows), g its products.
-  void solve_block(double* x, double* g, std::int64_t b) const {
+  // Function step on block b: the interior solved in place, then
+  // g_b = W_b^T r_I, which is B_b^T (A_b^{-1} r_I) as A_b is symmetric, so
+  // only the few interior rows the separators reach are read again. x is
+  // the function's right side (size rows), g its products; m the band.
+  template <typename Band>
+  void solve_block(Band m, double* x, double* g, std::int64_t b) const {
     const std::int64_t p = p_.interior(b), q = p_.first(b + 1), len = q - p;
+    solve_banded(len, rows() + 4 * p, x + p);
     for (int c = 0; c < spikes; ++c) {
       double sum = 0.0;
-      if (has_separator(b, c)) {
-        const double* w = spike(b, c);
-        for (std::int64_t i = 0; i < len; ++i) sum += w[i] * x[p + i];
-      }
+      if (has_separator(b, c)) for_each_coupling(m, b, c, [&](std::int64_t i, double v) { sum += v * x[p + i]; });
       g[spikes * b + c] = sum;
     }
-    solve_banded(len, rows() + 4 * p, x + p);
   }
 
   // Function step over the separators: their rows of x replaced by the

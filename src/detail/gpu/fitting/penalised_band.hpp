@@ -29,6 +29,12 @@ struct penalised_matrix {
   double operator()(int d, std::int64_t a) const { return t.g(d, a) + lambda_u * t.omega(d, a); }
 };
 
+// The matrix for lambda in units of x, on the scaled partition [0, 1]:
+// lambda integral f_xx^2 dx = lambda / L^3 * integral f_uu^2 du.
+inline penalised_matrix penalised_matrix_of(const smoothing_tables& t, double lambda_x) {
+  return {t, lambda_x / t.length() / t.length() / t.length()};
+}
+
 // Factors G + lambda_u Omega into `rows` (banded_factor_doubles(size())
 // entries). False when a pivot is not positive and finite: lambda too large
 // for the matrix to be formed, or rounding beyond repair (NaN data fail here

@@ -252,7 +252,7 @@ TEST(PartitionedBand, SolvesAsTheSerialFactorAndRefusesWhereItDoes) {
       blocked_ok = blocked_ok && solver.factor_separators(m, 0.0);
       blocked = r;
       if (blocked_ok) {
-        for (std::int64_t b = 0; b < parts.blocks; ++b) solver.solve_block(blocked.data(), g.data(), b);
+        for (std::int64_t b = 0; b < parts.blocks; ++b) solver.solve_block(m, blocked.data(), g.data(), b);
         solver.solve_separators(blocked.data(), g.data());
         for (std::int64_t b = 0; b < parts.blocks; ++b) solver.finish_block(blocked.data(), b);
       }
