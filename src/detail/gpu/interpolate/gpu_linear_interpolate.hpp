@@ -9,6 +9,7 @@
 #include "detail/gpu/interpolate/cell_search.hpp"
 #include "detail/gpu/interpolate/function_block.hpp"
 #include "detail/gpu/interpolate/interpolate_args.hpp"
+#include "detail/gpu/interpolate/planned_site.hpp"
 #include "detail/result_slot.hpp"
 #include "detail/gpu/interpolate/site_at.hpp"
 
@@ -27,12 +28,7 @@ void linear_interpolate_at(const interpolate_args<FpType, 2>& a, std::int64_t k)
   if (construction_refused(a)) return;
   const site_and_functions item(k, a.nsites, a.function_block, a.ny);
   const FpType x = site_at<SH>(a.sites, a.nsites, item.s);
-  // With extend on both sides only a NaN site needs a plan: the common case
-  // stays one comparison.
-  site_plan<FpType> plan{site_treatment::polynomial, x, FpType(0)};
-  if (a.outside.replace_extension() || x != x) {
-    plan = plan_site(a.outside, partition_start<PH>(a.partitions, a.nx), partition_end<PH>(a.partitions, a.nx), x);
-  }
+  const site_plan<FpType> plan = planned_site<PH>(a.outside, a.partitions, a.nx, x);
   const std::int64_t cell = find_cell<PH>(a.partitions, a.nx, plan.at);
   const FpType t = plan.at - cell_origin<PH>(a.partitions, a.nx, cell);
   // Locals, so that the stores to the results cannot make the compiler read
