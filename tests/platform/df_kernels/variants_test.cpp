@@ -225,19 +225,21 @@ namespace {
 // Tables of a partition built through the threader and by the plain serial
 // count: the same buckets, span and breakpoints, for increasing partitions (long enough to
 // be cut into parallel ranges, with clusters that fill buckets unevenly)
-// and for ones that are not increasing, which are counted serially.
+// and for ones that are not increasing, which are counted serially. A far
+// last breakpoint puts all the others in one bucket that spans every range.
 TYPED_TEST(KernelVariants, ParallelSearchTableEqualsTheSerialOne) {
   using T = TypeParam;
   namespace detail = velora::qrx::experimental::data_fitting::detail;
   const qrx_df_threader_block* threader = detail::interpolate_threader_block<T>();
   std::mt19937 rng(3);
   std::uniform_real_distribution<T> unit(0, 1);
-  for (int shape = 0; shape < 3; ++shape) {
+  for (int shape = 0; shape < 4; ++shape) {
     const std::int64_t nx = 100003;
     std::vector<T> x(static_cast<std::size_t>(nx));
     for (std::int64_t i = 0; i < nx; ++i) {
       const T u = unit(rng);
       x[static_cast<std::size_t>(i)] = shape == 1 && i % 1000 < 500 ? T(0.5) + u * T(1e-3) : u;
+      if (shape == 3) x[static_cast<std::size_t>(i)] = i + 1 < nx ? T(i) : T(1e10);
     }
     if (shape < 2) std::sort(x.begin(), x.end());  // shape 2: not increasing
     SCOPED_TRACE(shape);
@@ -246,6 +248,13 @@ TYPED_TEST(KernelVariants, ParallelSearchTableEqualsTheSerialOne) {
     ASSERT_NE(serial, nullptr);
     ASSERT_NE(parallel, nullptr);
     qrx_df::count_buckets(serial, x.data());  // the plain count, whatever the partition
+    std::int64_t fullest = 0;
+    for (std::int64_t b = 0; b < nx; ++b) fullest = std::max(fullest, (b + 1 < nx ? serial->first[b + 1] : nx) - serial->first[b]);
+    EXPECT_GT(parallel->span, fullest);
+    EXPECT_LE(parallel->span, 2 * fullest);
+    const bool increasing = std::adjacent_find(x.begin(), x.end(), [](T l, T r) { return !(l < r); }) == x.end();
+    EXPECT_EQ(parallel->sound, increasing);
+    EXPECT_EQ(serial->sound, increasing);
     EXPECT_EQ(parallel->span, serial->span);
     EXPECT_EQ(parallel->steps, serial->steps);
     EXPECT_EQ(std::vector<std::int64_t>(parallel->first, parallel->first + nx),

@@ -185,15 +185,32 @@ void count_buckets(search_table<T>* table, const T* x) {
 
 // Breakpoints per unit of the parallel passes over the partition.
 inline constexpr std::int64_t table_chunk = 16384;
+// Sentinel entries a table's breakpoint copy is first made with.
+inline constexpr std::int64_t table_spare = 64;
+
+// The largest bucket occupancy of a built table, serially.
+template <typename T>
+std::int64_t fullest_bucket(const search_table<T>* table) {
+  std::int64_t most = 0;
+  for (std::int64_t b = 0; b < table->nbuckets; ++b) {
+    const std::int64_t count = (b + 1 < table->nbuckets ? table->first[b + 1] : table->nx) - table->first[b];
+    most = count > most ? count : most;
+  }
+  return most;
+}
 
 // Builds the index of the nx >= 2 breakpoints x, in parallel through the
 // threader when one is given and the partition is long; null when out of
 // memory. Buckets of an increasing partition never decrease from one
 // breakpoint to the next, so first[b] is the index of the first breakpoint
 // in bucket b or later: each range of breakpoints writes the entries of the
-// buckets it steps past, independently of the others. Where a bucket
-// decreases (a partition that is not increasing, or NaN), the counts are
-// taken serially. Either way the table is the same as the serial count's.
+// buckets it steps past, independently of the others. The same pass copies
+// the breakpoints, checks their order and measures the buckets it sees from
+// start to end; a bucket that spans the edge of a range is measured from
+// the finished entries afterwards. Where a bucket decreases (a partition
+// that is not increasing, or NaN), the counts, the copy and the check are
+// made again serially. Either way the table is the same as the serial
+// count's.
 template <typename T>
 search_table<T>* make_search_table(const T* x, std::int64_t nx, const qrx_df_threader_block* threader = nullptr) {
   auto* table = static_cast<search_table<T>*>(std::calloc(1, sizeof(search_table<T>)));
@@ -205,79 +222,90 @@ search_table<T>* make_search_table(const T* x, std::int64_t nx, const qrx_df_thr
   const T scale = static_cast<T>(nx) / (table->xl - table->x0);
   table->bucket_scale = (scale > T(0) && scale < std::numeric_limits<T>::infinity()) ? scale : T(0);
   auto* first = static_cast<std::int64_t*>(std::malloc(static_cast<std::size_t>(nx) * sizeof(std::int64_t)));
-  if (first == nullptr) {
+  // The copy's sentinels after the breakpoints need the span, known only
+  // after the pass: the storage has room for the spans of partitions that
+  // are anywhere near even, and grows for the others.
+  auto* xp = static_cast<T*>(std::malloc(static_cast<std::size_t>(nx + 2 + table_spare) * sizeof(T)));
+  if (first == nullptr || xp == nullptr) {
+    std::free(first);
+    std::free(xp);
     std::free(table);
     return nullptr;
   }
   table->first = first;
+  T* const copy = xp + 1;
   const std::int64_t units = (nx + table_chunk - 1) / table_chunk;
 
   std::atomic<bool> decreasing{false};
-  auto steps_of = [&](std::int64_t begin, std::int64_t end) {
+  std::atomic<bool> out_of_order{false};
+  std::atomic<std::int64_t> most{0};
+  auto pass = [&](std::int64_t begin, std::int64_t end) {
     for (std::int64_t u = begin; u < end && !decreasing.load(std::memory_order_relaxed); ++u) {
       const std::int64_t i0 = u * table_chunk;
       const std::int64_t i1 = std::min(nx, i0 + table_chunk);
       std::int64_t previous = i0 == 0 ? -1 : table->bucket(x[i0 - 1]);
+      std::int64_t start = i0 == 0 ? 0 : -1;  // where the current bucket began; -1: in an earlier range
+      std::int64_t m = 0;
+      T before = i0 == 0 ? -std::numeric_limits<T>::infinity() : x[i0 - 1];
+      bool increasing = true;
       for (std::int64_t i = i0; i < i1; ++i) {
-        const std::int64_t b = table->bucket(x[i]);
-        if (b < previous || x[i] != x[i]) {
+        const T v = x[i];
+        copy[i] = v;
+        increasing &= before < v;
+        before = v;
+        const std::int64_t b = table->bucket(v);
+        if (b < previous || v != v) {
           decreasing.store(true, std::memory_order_relaxed);
           return;
         }
+        if (b == previous) continue;
+        if (start >= 0 && previous >= 0) m = std::max(m, i - start);
         for (std::int64_t q = previous + 1; q <= b; ++q) first[q] = i;
+        start = i;
         previous = b;
       }
       if (i1 == nx) {
+        if (start >= 0) m = std::max(m, nx - start);
         for (std::int64_t q = previous + 1; q < nx; ++q) first[q] = nx;
+      }
+      if (!increasing) out_of_order.store(true, std::memory_order_relaxed);
+      std::int64_t seen = most.load(std::memory_order_relaxed);
+      while (m > seen && !most.compare_exchange_weak(seen, m, std::memory_order_relaxed)) {
       }
     }
   };
-  if (run_units(threader, units, nx, steps_of) != QRX_DF_STATUS_OK || decreasing.load()) count_buckets(table, x);
-
-  // The fullest bucket gives the span.
-  std::atomic<std::int64_t> most{0};
-  auto fullest = [&](std::int64_t begin, std::int64_t end) {
-    std::int64_t m = 0;
-    for (std::int64_t b = begin * table_chunk; b < std::min(nx, end * table_chunk); ++b) {
-      const std::int64_t count = (b + 1 < nx ? first[b + 1] : nx) - first[b];
-      m = count > m ? count : m;
+  std::int64_t fullest = 0;
+  if (run_units(threader, units, nx, pass) == QRX_DF_STATUS_OK && !decreasing.load()) {
+    fullest = most.load();
+    for (std::int64_t u = 1; u < units; ++u) {
+      const std::int64_t q = table->bucket(x[u * table_chunk - 1]);
+      fullest = std::max(fullest, (q + 1 < nx ? first[q + 1] : nx) - first[q]);
     }
-    std::int64_t seen = most.load(std::memory_order_relaxed);
-    while (m > seen && !most.compare_exchange_weak(seen, m, std::memory_order_relaxed)) {
-    }
-  };
-  if (run_units(threader, units, nx, fullest) != QRX_DF_STATUS_OK) {
-    most.store(0);
-    fullest(0, units);
+  } else {
+    count_buckets(table, x);
+    fullest = fullest_bucket(table);
+    bool increasing = true;
+    for (std::int64_t i = 0; i < nx; ++i) copy[i] = x[i];
+    for (std::int64_t i = 1; i < nx; ++i) increasing &= x[i - 1] < x[i];
+    out_of_order.store(!increasing);
   }
   std::int64_t span = 1;
   int steps = 0;
-  while (span <= most.load()) span *= 2, ++steps;
+  while (span <= fullest) span *= 2, ++steps;
   table->span = span;
   table->steps = steps;
 
   const std::int64_t entries = nx + span + 2;
-  auto* xp = static_cast<T*>(std::malloc(static_cast<std::size_t>(entries) * sizeof(T)));
-  if (xp == nullptr) {
+  auto* grown = span <= table_spare ? xp : static_cast<T*>(std::realloc(xp, static_cast<std::size_t>(entries) * sizeof(T)));
+  if (grown == nullptr) {
+    std::free(xp);
     std::free(first);
     std::free(table);
     return nullptr;
   }
-  table->storage = xp;
-  table->xp = xp + 1;
-  xp[0] = -std::numeric_limits<T>::infinity();
-  // The copy also checks the order: a strictly increasing partition between
-  // finite ends is finite throughout.
-  std::atomic<bool> out_of_order{false};
-  auto copy = [&](std::int64_t begin, std::int64_t end) {
-    const std::int64_t i0 = begin * table_chunk;
-    const std::int64_t i1 = std::min(nx, end * table_chunk);
-    bool increasing = true;
-    for (std::int64_t i = i0; i < i1; ++i) table->xp[i] = x[i];
-    for (std::int64_t i = i0 > 0 ? i0 : 1; i < i1; ++i) increasing &= x[i - 1] < x[i];
-    if (!increasing) out_of_order.store(true, std::memory_order_relaxed);
-  };
-  if (run_units(threader, units, nx, copy) != QRX_DF_STATUS_OK) copy(0, units);
+  table->storage = grown;
+  table->xp = grown + 1;
+  grown[0] = -std::numeric_limits<T>::infinity();
   table->sound = !out_of_order.load() && std::isfinite(x[0]) && std::isfinite(x[nx - 1]);
   for (std::int64_t i = nx; i < entries - 1; ++i) table->xp[i] = std::numeric_limits<T>::infinity();
   return table;
