@@ -24,12 +24,30 @@
 // for lambda = 0:
 //   eliminate (one work-item)   the natural spline's system on the positive sites
 //   fit    (one per function)
+// or, when band_blocks cuts the sites, by blocks (natural_band.hpp):
+//   list   (one per block of sites, one work-item, one per block) the
+//          positive sites (positive_sites.hpp)
+//   factor, solve (as for a given lambda, by blocks)
+//   cells  (one per function and run of 32 cells)
 // for lambda chosen:
 //   grid   (33 work-items)      a factor and its trace per coarse grid point
 //   coarse (one per grid point and function) the scores
 //   refine (one per function)   golden-section refinement, each score with
 //                               its own factor; the final factor, cells, lambda
 //   faults (one work-item)      a function whose final factor failed
+// or, when band_blocks cuts the rows, by blocks (blocked_penalised.hpp):
+//   grid   (per grid point and block, then per grid point for the
+//          separators and their inverse, then per grid point and block for
+//          the partial traces), in batches of grid points
+//   coarse (per pair and block, per pair, per pair and block, per pair) the
+//          solve and residuals by blocks and the score of each (grid point,
+//          function) pair
+//   walk   gcv_walk_scores steps of every function in lock step (a function
+//          whose walk is done skips its work): its factor, trace and solve
+//          by blocks as for the grid, then one work-item per function
+//          advances its walk (gcv_walk, in device memory)
+//   final  the chosen lambda's factor and solve by blocks, the cells
+//   faults (one work-item)
 // Other factorisations run on one work-item each (O(n) sequential work);
 // work with scratch per unit is launched in batches within a memory budget.
 
