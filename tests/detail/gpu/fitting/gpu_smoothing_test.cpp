@@ -259,8 +259,8 @@ TYPED_TEST(GpuSmoothing, CrossValidatedLambdaByBlocksAgreesWithTheCpuKernels) {
       const result<T> gpu = on_gpu(p, p.w.data(), T(-1));
       const result<T> cpu = on_cpu(p, p.w.data(), T(-1));
       expect_agreement(gpu, cpu, ny);
-      for (std::int64_t j = 0; j < ny; ++j) {
-        EXPECT_NEAR(gpu.chosen[std::size_t(j)], cpu.chosen[std::size_t(j)], tolerance<T>() * cpu.chosen[std::size_t(j)]);
+      for (std::size_t j = 0; j < std::size_t(ny); ++j) {
+        EXPECT_NEAR(gpu.chosen[j], cpu.chosen[j], tolerance<T>() * cpu.chosen[j]);
       }
     }
   }
