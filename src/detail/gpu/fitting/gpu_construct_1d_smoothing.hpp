@@ -24,12 +24,30 @@
 // for lambda = 0:
 //   eliminate (one work-item)   the natural spline's system on the positive sites
 //   fit    (one per function)
+// or, when band_blocks cuts the sites, by blocks (natural_band.hpp):
+//   list   (one per block of sites, one work-item, one per block) the
+//          positive sites (positive_sites.hpp)
+//   factor, solve (as for a given lambda, by blocks)
+//   cells  (one per function and run of 32 cells)
 // for lambda chosen:
 //   grid   (33 work-items)      a factor and its trace per coarse grid point
 //   coarse (one per grid point and function) the scores
 //   refine (one per function)   golden-section refinement, each score with
 //                               its own factor; the final factor, cells, lambda
 //   faults (one work-item)      a function whose final factor failed
+// or, when band_blocks cuts the rows, by blocks (blocked_penalised.hpp):
+//   grid   (per grid point and block, then per grid point for the
+//          separators and their inverse, then per grid point and block for
+//          the partial traces), in batches of grid points
+//   coarse (per pair and block, per pair, per pair and block, per pair) the
+//          solve and residuals by blocks and the score of each (grid point,
+//          function) pair
+//   walk   gcv_walk_scores steps of every function in lock step (a function
+//          whose walk is done skips its work): its factor, trace and solve
+//          by blocks as for the grid, then one work-item per function
+//          advances its walk (gcv_walk, in device memory)
+//   final  the chosen lambda's factor and solve by blocks, the cells
+//   faults (one work-item)
 // Other factorisations run on one work-item each (O(n) sequential work);
 // work with scratch per unit is launched in batches within a memory budget.
 
@@ -48,8 +66,10 @@
 #include "detail/gpu/backend/kept_until_complete.hpp"
 #include "detail/gpu/construct/construct_args.hpp"
 #include "detail/gpu/construct/value_index.hpp"
+#include "detail/gpu/fitting/blocked_penalised.hpp"
 #include "detail/gpu/fitting/curvature_cells.hpp"
 #include "detail/gpu/fitting/gcv_search.hpp"
+#include "detail/gpu/fitting/natural_band.hpp"
 #include "detail/gpu/fitting/natural_limit.hpp"
 #include "detail/gpu/fitting/partitioned_band.hpp"
 #include "detail/gpu/fitting/penalised_band.hpp"
@@ -86,6 +106,24 @@ class natural_limit_kernel;
 template <typename T, partition_hint PartHint, function_hint FuncHint>
 class natural_fit_kernel;
 template <typename T, partition_hint PartHint, function_hint FuncHint>
+class positive_count_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class positive_sum_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class positive_list_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class natural_block_factor_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class natural_separator_factor_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class natural_block_solve_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class natural_separator_solve_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class natural_block_finish_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class natural_cell_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
 class gcv_grid_kernel;
 template <typename T, partition_hint PartHint, function_hint FuncHint>
 class gcv_coarse_kernel;
@@ -93,6 +131,38 @@ template <typename T, partition_hint PartHint, function_hint FuncHint>
 class gcv_refine_kernel;
 template <typename T, partition_hint PartHint, function_hint FuncHint>
 class gcv_fault_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_grid_block_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_grid_separator_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_grid_trace_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_score_solve_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_score_separator_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_score_finish_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_score_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_walk_start_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_walk_block_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_walk_separator_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_walk_trace_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_walk_advance_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_final_block_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_final_separator_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_final_finish_kernel;
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+class gcv_final_cell_kernel;
 
 // Function j's values y(i), read after the function-value pointer cell.
 template <typename T, function_hint FuncHint>
@@ -143,6 +213,12 @@ void write_penalised_cells(const smoothing_tables& t, const double* c, const con
   }
 }
 
+// A kernel's name carried as a value.
+template <typename Name>
+struct kernel_name {
+  using type = Name;
+};
+
 // Launches kernel(item) over `count` work-items after `last`.
 template <typename KernelName, typename Kernel>
 sycl::event submit_range(sycl::queue& queue, sycl::event last, std::int64_t count, const Kernel& kernel) {
@@ -186,6 +262,165 @@ sycl::event submit_batches(sycl::queue& queue, sycl::event last, const scratch_b
   return last;
 }
 
+// The lambdas chosen by blocks after `last`: the coarse grid's factors,
+// traces and scores, then every function's walk in lock step, a fixed chain
+// of gcv_walk_scores steps (a function whose walk is done skips its work),
+// then each function's final factor, solve and cells. scores holds
+// gcv_coarse * ny doubles; work the batches' factors and solves.
+template <typename T, partition_hint PartHint, function_hint FuncHint>
+sycl::event submit_blocked_gcv(sycl::queue& queue, sycl::event last, const smoothing_tables& t,
+                               const construct_args<T>& a, const band_partition& parts,
+                               const scratch_batches& grid_batches, const scratch_batches& score_batches,
+                               const scratch_batches& walk_batches, double* scores, double* work, gcv_walk* walks,
+                               std::int32_t* failures, T* chosen, std::int32_t* fault) {
+  const std::int64_t ny = a.ny, blocks = parts.blocks;
+  const std::int64_t factor_doubles = blocked_penalised::doubles(parts);
+  const std::int64_t fit_doubles = blocked_fit::doubles(parts);
+  double* const fit_work = work + grid_batches.per_batch * factor_doubles;
+  auto factor_at = [=](double* base, std::int64_t i) { return blocked_penalised{parts, base + i * factor_doubles}; };
+  auto fit_at = [=](double* base, std::int64_t i) { return blocked_fit{parts, base + i * fit_doubles}; };
+
+  for (std::int64_t gb = 0; gb < grid_batches.count(); ++gb) {
+    const std::int64_t g0 = grid_batches.first(gb), points = grid_batches.size(gb);
+    last = submit_range<gcv_grid_block_kernel<T, PartHint, FuncHint>>(
+        queue, last, points * blocks, [=](std::int64_t u) {
+          if (!t.sound()) return;
+          const penalised_matrix m{t, gcv_lambda(t, gcv_grid_point(static_cast<int>(g0 + u / blocks)))};
+          factor_at(work, u / blocks).band().factor_block(m, 0.0, u % blocks);
+        });
+    last = submit_range<gcv_grid_separator_kernel<T, PartHint, FuncHint>>(
+        queue, last, points, [=](std::int64_t u) {
+          if (!t.sound()) return;
+          factor_at(work, u).factor_separators({t, gcv_lambda(t, gcv_grid_point(static_cast<int>(g0 + u)))});
+        });
+    last = submit_range<gcv_grid_trace_kernel<T, PartHint, FuncHint>>(
+        queue, last, points * blocks, [=](std::int64_t u) {
+          const blocked_penalised f = factor_at(work, u / blocks);
+          if (t.sound() && f.factored()) f.trace_block(t, u % blocks);
+        });
+    // Scores of the batch's (grid point, function) pairs, point-major.
+    const scratch_batches pairs{points * ny, score_batches.per_batch};
+    for (std::int64_t sb = 0; sb < pairs.count(); ++sb) {
+      const std::int64_t first = pairs.first(sb), count = pairs.size(sb);
+      last = submit_range<gcv_score_solve_kernel<T, PartHint, FuncHint>>(
+          queue, last, count * blocks, [=](std::int64_t u) {
+            const std::int64_t pair = first + u / blocks;
+            const blocked_penalised f = factor_at(work, pair / ny);
+            if (!t.sound() || !f.factored()) return;
+            const penalised_matrix m{t, gcv_lambda(t, gcv_grid_point(static_cast<int>(g0 + pair / ny)))};
+            fit_at(fit_work, u / blocks)
+                .solve_block(t, f.band(), m, smoothing_values_of<FuncHint>(a, pair % ny), u % blocks);
+          });
+      last = submit_range<gcv_score_separator_kernel<T, PartHint, FuncHint>>(
+          queue, last, count, [=](std::int64_t u) {
+            const blocked_penalised f = factor_at(work, (first + u) / ny);
+            if (!t.sound() || !f.factored()) return;
+            const blocked_fit x = fit_at(fit_work, u);
+            f.band().solve_separators(x.x(), x.g());
+          });
+      last = submit_range<gcv_score_finish_kernel<T, PartHint, FuncHint>>(
+          queue, last, count * blocks, [=](std::int64_t u) {
+            const std::int64_t pair = first + u / blocks;
+            const blocked_penalised f = factor_at(work, pair / ny);
+            if (!t.sound() || !f.factored()) return;
+            const blocked_fit x = fit_at(fit_work, u / blocks);
+            f.band().finish_block(x.x(), u % blocks);
+            x.residual_block(t, smoothing_values_of<FuncHint>(a, pair % ny), u % blocks);
+          });
+      last = submit_range<gcv_score_kernel<T, PartHint, FuncHint>>(queue, last, count, [=](std::int64_t u) {
+        if (!t.sound()) return;
+        const std::int64_t pair = first + u;
+        const blocked_penalised f = factor_at(work, pair / ny);
+        scores[(g0 + pair / ny) * ny + pair % ny] =
+            f.factored() ? gcv_score(fit_at(fit_work, u).residual_sum(), f.trace(), t.positive_weights())
+                         : std::numeric_limits<double>::infinity();
+      });
+    }
+  }
+
+  last = submit_range<gcv_walk_start_kernel<T, PartHint, FuncHint>>(queue, last, ny, [=](std::int64_t j) {
+    if (t.sound()) walks[j].start(scores + j, ny);
+  });
+  // The walks' factors first in the batch's scratch, then their solves.
+  double* const walk_fits = work + walk_batches.per_batch * factor_doubles;
+  const std::int64_t runs = penalised_cell_runs(t.sites());
+  for (std::int64_t wb = 0; wb < walk_batches.count(); ++wb) {
+    const std::int64_t first = walk_batches.first(wb), count = walk_batches.size(wb);
+    // Step on function first + i at log10 rho = where(walk): the block
+    // factors and solves, the separators, the traces and residuals.
+    auto submit_solve = [&](auto block_name, auto separator_name, auto finish_name, auto where, bool traced) {
+      using block_kernel = typename decltype(block_name)::type;
+      using separator_kernel = typename decltype(separator_name)::type;
+      using finish_kernel = typename decltype(finish_name)::type;
+      last = submit_range<block_kernel>(queue, last, count * blocks, [=](std::int64_t u) {
+        const std::int64_t i = u / blocks;
+        const gcv_walk& walk = walks[first + i];
+        if (!t.sound() || (traced && walk.done())) return;
+        const penalised_matrix m{t, gcv_lambda(t, where(walk))};
+        const blocked_penalised f = factor_at(work, i);
+        f.band().factor_block(m, 0.0, u % blocks);
+        fit_at(walk_fits, i).solve_block(t, f.band(), m, smoothing_values_of<FuncHint>(a, first + i), u % blocks);
+      });
+      last = submit_range<separator_kernel>(queue, last, count, [=](std::int64_t i) {
+        const gcv_walk& walk = walks[first + i];
+        if (!t.sound() || (traced && walk.done())) return;
+        const blocked_penalised f = factor_at(work, i);
+        const blocked_fit x = fit_at(walk_fits, i);
+        if (f.factor_separators({t, gcv_lambda(t, where(walk))})) f.band().solve_separators(x.x(), x.g());
+      });
+      last = submit_range<finish_kernel>(queue, last, count * blocks, [=](std::int64_t u) {
+        const std::int64_t i = u / blocks;
+        const blocked_penalised f = factor_at(work, i);
+        if (!t.sound() || (traced && walks[first + i].done()) || !f.factored()) return;
+        const blocked_fit x = fit_at(walk_fits, i);
+        f.band().finish_block(x.x(), u % blocks);
+        if (!traced) return;
+        f.trace_block(t, u % blocks);
+        x.residual_block(t, smoothing_values_of<FuncHint>(a, first + i), u % blocks);
+      });
+    };
+    auto next = [](const gcv_walk& walk) { return walk.next(); };
+    auto final_choice = [](const gcv_walk& walk) { return walk.choice.log_rho; };
+    for (int step = 0; step < gcv_walk_scores; ++step) {
+      submit_solve(kernel_name<gcv_walk_block_kernel<T, PartHint, FuncHint>>{},
+                   kernel_name<gcv_walk_separator_kernel<T, PartHint, FuncHint>>{},
+                   kernel_name<gcv_walk_trace_kernel<T, PartHint, FuncHint>>{}, next, true);
+      last = submit_range<gcv_walk_advance_kernel<T, PartHint, FuncHint>>(queue, last, count, [=](std::int64_t i) {
+        gcv_walk& walk = walks[first + i];
+        if (!t.sound() || walk.done()) return;
+        const blocked_penalised f = factor_at(work, i);
+        walk.advance(f.factored()
+                         ? gcv_score(fit_at(walk_fits, i).residual_sum(), f.trace(), t.positive_weights())
+                         : std::numeric_limits<double>::infinity());
+      });
+    }
+    submit_solve(kernel_name<gcv_final_block_kernel<T, PartHint, FuncHint>>{},
+                 kernel_name<gcv_final_separator_kernel<T, PartHint, FuncHint>>{},
+                 kernel_name<gcv_final_finish_kernel<T, PartHint, FuncHint>>{}, final_choice, false);
+    last = submit_range<gcv_final_cell_kernel<T, PartHint, FuncHint>>(
+        queue, last, count * runs, [=](std::int64_t u) {
+          if (!t.sound()) return;
+          const std::int64_t i = u / runs, j = first + i;
+          const bool factored = factor_at(work, i).factored();
+          if (u % runs == 0) {
+            const double lambda_u = gcv_lambda(t, walks[j].choice.log_rho);
+            chosen[j] = static_cast<T>(lambda_u * (t.length() * t.length() * t.length()));
+            failures[j] = factored ? 0 : 1;
+          }
+          if (factored) write_penalised_cells(t, fit_at(walk_fits, i).x(), a, j, u % runs);
+        });
+  }
+  return queue.submit([&](sycl::handler& cgh) {
+    cgh.depends_on(last);
+    cgh.single_task<gcv_fault_kernel<T, PartHint, FuncHint>>([=]() {
+      if (!t.sound()) return;
+      std::int32_t failed = 0;
+      for (std::int64_t j = 0; j < ny; ++j) failed |= failures[j];
+      if (failed != 0) *fault |= static_cast<std::int32_t>(fitting_bad_lambda);
+    });
+  });
+}
+
 // Device doubles, or host_bad_alloc before anything is submitted.
 inline std::shared_ptr<double> smoothing_scratch(const sycl::queue& queue, std::int64_t count) {
   std::shared_ptr<double> p = make_device_array<double>(queue, count > 0 ? count : 1);
@@ -213,10 +448,15 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
   // keep the device busy one work-item each.
   const band_partition parts = band_blocks(size, ny);
   const bool blocked = !choose && !natural && parts.blocks > 1;
-  const std::int64_t fit_doubles = blocked ? size + partitioned_band::function_doubles(parts) : size;
+  // lambda = 0 likewise, its band having a row per site.
+  const band_partition natural_parts = band_blocks(n, ny);
+  const bool natural_blocked = natural && natural_parts.blocks > 1;
+  const block_partition site_blocks{n, natural_parts.blocks};
+  std::int64_t fit_doubles = blocked ? size + partitioned_band::function_doubles(parts) : size;
+  if (natural) fit_doubles = natural_blocked ? n + partitioned_band::function_doubles(natural_parts) : n;
 
   // Sizes and launch ranges first, then every allocation, then the work.
-  const scratch_batches fits = batches_within_budget(ny, natural ? n : fit_doubles);
+  const scratch_batches fits = batches_within_budget(ny, fit_doubles);
   const scratch_batches coarse = batches_within_budget(gcv_coarse * ny, size);
   const scratch_batches refine = batches_within_budget(ny, factor_size + size);
   std::int64_t shared_doubles = factor_size;
@@ -226,14 +466,34 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
     checked_launch_range(fits.per_batch, parts.blocks);
     checked_launch_range(fits.per_batch, penalised_cell_runs(n));
   }
-  if (choose) {
+  // Chosen lambdas by blocks likewise: the grid points' factors in batches
+  // within half the budget and their scores' solves within the other half;
+  // the walks' factors and solves, one each per function, within it.
+  const bool gcv_blocked = choose && parts.blocks > 1;
+  const std::int64_t factor_doubles = blocked_penalised::doubles(parts);
+  const std::int64_t score_doubles = blocked_fit::doubles(parts);
+  const scratch_batches grid_batches = batches_within_budget(gcv_coarse, 2 * factor_doubles);
+  const scratch_batches score_batches = batches_within_budget(grid_batches.per_batch * ny, 2 * score_doubles);
+  const scratch_batches walk_batches = batches_within_budget(ny, factor_doubles + score_doubles);
+  if (gcv_blocked) {
+    shared_doubles = gcv_coarse * ny;
+    work_doubles = std::max(grid_batches.per_batch * factor_doubles + score_batches.per_batch * score_doubles,
+                            walk_batches.per_batch * (factor_doubles + score_doubles));
+    checked_launch_range(grid_batches.per_batch, parts.blocks);
+    checked_launch_range(score_batches.per_batch, parts.blocks);
+    checked_launch_range(walk_batches.per_batch, parts.blocks);
+    checked_launch_range(walk_batches.per_batch, penalised_cell_runs(n));
+  } else if (choose) {
     // Per grid point a factor, its trace and whether it factored; the scores.
     shared_doubles = gcv_coarse * (factor_size + 2) + gcv_coarse * ny;
     work_doubles = coarse.per_batch * size;
     if (refine.per_batch * (factor_size + size) > work_doubles) work_doubles = refine.per_batch * (factor_size + size);
+  } else if (natural_blocked) {
+    shared_doubles = partitioned_band::shared_doubles(natural_parts) + positive_sites::doubles(n, site_blocks.blocks);
+    checked_launch_range(fits.per_batch, natural_parts.blocks);
+    checked_launch_range(fits.per_batch, penalised_cell_runs(n));
   } else if (natural) {
     shared_doubles = natural_limit::doubles(n);
-    work_doubles = fits.per_batch * n;
   }
   const sycl::range<1> site_range = checked_launch_range(1, n);
   const sycl::range<1> row_range = checked_launch_range(1, size);
@@ -245,9 +505,19 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
   const std::shared_ptr<double> shared_owner = smoothing_scratch(queue, shared_doubles);
   const std::shared_ptr<double> work_owner = smoothing_scratch(queue, work_doubles);
   std::shared_ptr<std::int32_t> failures_owner;
+  std::shared_ptr<std::int64_t> index_owner;
+  if (natural_blocked) {
+    index_owner = make_device_array<std::int64_t>(queue, positive_sites::indices(n));
+    if (!index_owner) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
+  }
   if (choose) {
     failures_owner = make_device_array<std::int32_t>(queue, ny > 0 ? ny : 1);
     if (!failures_owner) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
+  }
+  std::shared_ptr<gcv_walk> walks_owner;
+  if (gcv_blocked) {
+    walks_owner = make_device_array<gcv_walk>(queue, ny > 0 ? ny : 1);
+    if (!walks_owner) throw velora::qrx::host_bad_alloc(error_domain, "bad alloc");
   }
 
   const smoothing_tables t{tables_owner.get(), n};
@@ -274,7 +544,69 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
     });
   });
 
-  if (ny > 0 && natural) {
+  if (ny > 0 && natural_blocked) {
+    const positive_sites positives{t, site_blocks, shared + partitioned_band::shared_doubles(natural_parts),
+                                   index_owner.get()};
+    const natural_band m{positives};
+    const partitioned_band band{natural_parts, shared};
+    last = submit_range<positive_count_kernel<T, PartHint, FuncHint>>(queue, last, site_blocks.blocks,
+                                                                       [=](std::int64_t b) {
+                                                                         if (t.sound()) positives.count_block(b);
+                                                                       });
+    last = queue.submit([&](sycl::handler& cgh) {
+      cgh.depends_on(last);
+      cgh.single_task<positive_sum_kernel<T, PartHint, FuncHint>>([=]() {
+        if (t.sound()) positives.sum_blocks();
+      });
+    });
+    last = submit_range<positive_list_kernel<T, PartHint, FuncHint>>(queue, last, site_blocks.blocks,
+                                                                      [=](std::int64_t b) {
+                                                                        if (t.sound()) positives.list_block(b);
+                                                                      });
+    last = submit_range<natural_block_factor_kernel<T, PartHint, FuncHint>>(
+        queue, last, natural_parts.blocks, [=](std::int64_t b) {
+          if (t.sound()) band.factor_block(m, 0.0, b);
+        });
+    last = queue.submit([&](sycl::handler& cgh) {
+      cgh.depends_on(last);
+      cgh.single_task<natural_separator_factor_kernel<T, PartHint, FuncHint>>([=]() {
+        if (t.sound() && band.factor_separators(m, 0.0)) t.summary()[smoothing_tables::factored_slot] = 1.0;
+      });
+    });
+    const std::int64_t blocks = natural_parts.blocks;
+    const std::int64_t runs = penalised_cell_runs(n);
+    for (std::int64_t batch = 0; batch < fits.count(); ++batch) {
+      const std::int64_t first = fits.first(batch), count = fits.size(batch);
+      last = submit_range<natural_block_solve_kernel<T, PartHint, FuncHint>>(
+          queue, last, count * blocks, [=](std::int64_t g) {
+            if (!t.factored()) return;
+            const std::int64_t i = g / blocks, b = g % blocks;
+            double* x = work + i * fit_doubles;
+            const auto y = smoothing_values_of<FuncHint>(a, first + i);
+            for (std::int64_t r = natural_parts.first(b); r < natural_parts.first(b + 1); ++r) {
+              x[r] = m.right_side(y, r);
+            }
+            band.solve_block(m, x, x + n, b);
+          });
+      last = submit_range<natural_separator_solve_kernel<T, PartHint, FuncHint>>(
+          queue, last, count, [=](std::int64_t i) {
+            if (t.factored()) band.solve_separators(work + i * fit_doubles, work + i * fit_doubles + n);
+          });
+      last = submit_range<natural_block_finish_kernel<T, PartHint, FuncHint>>(
+          queue, last, count * blocks, [=](std::int64_t g) {
+            if (t.factored()) band.finish_block(work + (g / blocks) * fit_doubles, g % blocks);
+          });
+      last = submit_range<natural_cell_kernel<T, PartHint, FuncHint>>(
+          queue, last, count * runs, [=](std::int64_t g) {
+            if (!t.factored()) return;
+            const std::int64_t i = g / runs, r = g % runs, j = first + i;
+            const std::int64_t from = r * penalised_cells_per_run;
+            const std::int64_t to = std::min(from + penalised_cells_per_run, n - 1);
+            m.write_cells(smoothing_values_of<FuncHint>(a, j), work + i * fit_doubles, *a.coeffs + j * a.cells() * 4,
+                          from, to);
+          });
+    }
+  } else if (ny > 0 && natural) {
     const natural_limit limit{t, shared};
     last = queue.submit([&](sycl::handler& cgh) {
       cgh.depends_on(last);
@@ -358,6 +690,10 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
           if (!t.factored()) return;
           write_penalised_fit<FuncHint>(t, shared, a, first + i, work + i * size);
         });
+  } else if (ny > 0 && gcv_blocked) {
+    last = submit_blocked_gcv<T, PartHint, FuncHint>(queue, last, t, a, parts, grid_batches, score_batches,
+                                                     walk_batches, shared, work, walks_owner.get(),
+                                                     failures_owner.get(), chosen, fault);
   } else if (ny > 0) {
     double* const grid_rows = shared;
     double* const grid_traces = shared + gcv_coarse * factor_size;
@@ -409,6 +745,8 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
   kept.keep(shared_owner, last);
   kept.keep(work_owner, last);
   if (failures_owner) kept.keep(failures_owner, last);
+  if (index_owner) kept.keep(index_owner, last);
+  if (walks_owner) kept.keep(walks_owner, last);
   return last;
 }
 

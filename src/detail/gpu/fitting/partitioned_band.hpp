@@ -222,23 +222,26 @@ class partitioned_band {
     }
   }
 
- private:
-  double* rows() const { return shared_; }
+  // Block b's interior factor (factor_band's rows; three zero rows follow).
+  double* interior_factor(std::int64_t b) const { return rows() + 4 * p_.interior(b); }
   // Column c of block b's spikes, one entry per interior row.
   double* spike(std::int64_t b, int c) const {
     const std::int64_t p = p_.interior(b), len = p_.first(b + 1) - p;
     return shared_ + banded_factor_doubles(p_.size) + spikes * p + c * len;
   }
-  double* coupling(std::int64_t b) const {
-    return shared_ + banded_factor_doubles(p_.size) + spikes * p_.size + spikes * spikes * b;
-  }
+  // The separators' factor (factor_band_of_width<separator_width>'s rows).
   double* separator_factor() const {
     return shared_ + banded_factor_doubles(p_.size) + spikes * p_.size + spikes * spikes * p_.blocks;
   }
-  double* block_flags() const { return separator_factor() + (separator_width + 1) * p_.separator_rows(); }
-
   // Columns 0..2 are the separator before block b, 3..5 the one after it.
   bool has_separator(std::int64_t b, int c) const { return c < 3 ? b > 0 : b + 1 < p_.blocks; }
+
+ private:
+  double* rows() const { return shared_; }
+  double* coupling(std::int64_t b) const {
+    return shared_ + banded_factor_doubles(p_.size) + spikes * p_.size + spikes * spikes * b;
+  }
+  double* block_flags() const { return separator_factor() + (separator_width + 1) * p_.separator_rows(); }
 
   // Calls f(i, M(interior row i, separator row of column c)) for the
   // interior rows that separator row reaches.

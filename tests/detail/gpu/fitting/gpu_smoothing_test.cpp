@@ -221,6 +221,83 @@ TYPED_TEST(GpuSmoothing, GivenLambdaByBlocksAgreesWithTheCpuKernels) {
   }
 }
 
+// lambda = 0 by blocks: the positive sites listed by blocks of sites, with
+// zero weights at the ends, alone, and in a run over whole blocks of sites.
+TYPED_TEST(GpuSmoothing, NaturalLimitByBlocksAgreesWithTheCpuKernels) {
+  using T = TypeParam;
+  const std::int64_t n = 20000;
+  for (const std::int64_t ny : {1, 3}) {
+    ASSERT_GT(detail::band_blocks(n, ny).blocks, 1);
+    for (const layout how : {layouts[0], layouts[3]}) {
+      SCOPED_TRACE(::testing::Message() << "ny " << ny << " part " << int(how.part));
+      problem<T> p(n, ny, how, 13u + unsigned(ny));
+      expect_agreement(on_gpu<T>(p, nullptr, T(0)), on_cpu<T>(p, nullptr, T(0)), ny);
+      p.w[0] = p.w[1] = p.w[n / 2] = p.w[n - 1] = T(0);
+      std::fill(p.w.begin() + 250, p.w.begin() + 900, T(0));
+      expect_agreement(on_gpu(p, p.w.data(), T(0)), on_cpu(p, p.w.data(), T(0)), ny);
+    }
+  }
+}
+
+// Lambdas chosen with every factor, trace and solve by blocks. A fast wave
+// keeps the chosen lambda small: at the large lambdas the slow sine alone
+// leads to, any order of elimination other than the serial sweep differs by
+// about 1e-8 in double (as the given lambdas above).
+TYPED_TEST(GpuSmoothing, CrossValidatedLambdaByBlocksAgreesWithTheCpuKernels) {
+  using T = TypeParam;
+  const std::int64_t n = 20000;
+  for (const std::int64_t ny : {1, 3}) {
+    ASSERT_GT(detail::band_blocks(n + 2, ny).blocks, 1);
+    for (const layout how : {layouts[0], layouts[3]}) {
+      SCOPED_TRACE(::testing::Message() << "ny " << ny << " part " << int(how.part));
+      problem<T> p(n, ny, how, 17u + unsigned(ny));
+      p.w[0] = p.w[n / 3] = T(0);
+      for (std::size_t k = 0; k < p.y.size(); ++k) {
+        const std::size_t i = how.func == function_hint::row_major ? k % std::size_t(n) : k / std::size_t(ny);
+        p.y[k] += T(std::sin(300.0 * double(p.x[i])));
+      }
+      const result<T> gpu = on_gpu(p, p.w.data(), T(-1));
+      const result<T> cpu = on_cpu(p, p.w.data(), T(-1));
+      expect_agreement(gpu, cpu, ny);
+      for (std::size_t j = 0; j < std::size_t(ny); ++j) {
+        EXPECT_NEAR(gpu.chosen[j], cpu.chosen[j], tolerance<T>() * cpu.chosen[j]);
+      }
+    }
+  }
+}
+
+// The influence matrix's trace from the blocked factor (the separators'
+// inverse on its band, the blocks' inverses and spikes) against the serial
+// one, from a smoothing spline's tables over lambdas that weigh G, both
+// alike, and Omega.
+TEST(PartitionedTrace, EqualsTheSerialInfluenceTrace) {
+  const std::int64_t n = 6000;
+  const problem<double> p(n, 1, layouts[0], 19u);
+  std::vector<double> w = p.w;
+  w[0] = w[100] = w[101] = 0.0;
+  std::vector<double> data(std::size_t(detail::smoothing_tables::doubles(n)));
+  const detail::smoothing_tables t{data.data(), n};
+  const detail::scaled_partition<double, partition_hint::non_uniform> x{p.x.data(), n};
+  for (std::int64_t i = 0; i < n; ++i) detail::fill_site(t, x, w.data(), i);
+  for (std::int64_t a = 0; a < t.size(); ++a) detail::gather_band_row(t, a);
+  ASSERT_TRUE(detail::summarise(t, x));
+  const detail::band_partition parts = detail::band_blocks(t.size(), 1);
+  ASSERT_GT(parts.blocks, 2);
+  for (const double log_rho : {-4.0, 0.0, 4.0}) {
+    const double lambda_u = detail::gcv_lambda(t, log_rho);
+    std::vector<double> rows(std::size_t(detail::banded_factor_doubles(t.size())));
+    ASSERT_TRUE(detail::factor_penalised(t, lambda_u, rows.data()));
+    const double serial = detail::influence_trace(t, rows.data());
+    std::vector<double> storage(std::size_t(detail::blocked_penalised::doubles(parts)));
+    const detail::blocked_penalised f{parts, storage.data()};
+    const detail::penalised_matrix m{t, lambda_u};
+    for (std::int64_t b = 0; b < parts.blocks; ++b) ASSERT_TRUE(f.band().factor_block(m, 0.0, b));
+    ASSERT_TRUE(f.factor_separators(m));
+    for (std::int64_t b = 0; b < parts.blocks; ++b) f.trace_block(t, b);
+    EXPECT_NEAR(f.trace(), serial, 1e-10 * serial) << "log10 rho " << log_rho;
+  }
+}
+
 // The blocked factor and solve against the serial ones on random SPD bands
 // cut into several blocks, and a matrix that is not positive definite
 // refused whether its bad pivot falls in a block's interior or in a
