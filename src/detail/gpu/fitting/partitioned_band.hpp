@@ -54,9 +54,11 @@ struct band_partition {
 // spline's blocks, enough for about 8192 work-items over all functions and
 // at most about sqrt(size) per function, so the per-block work and the
 // serial separator work balance; and at least band_block_rows rows each, so
-// small systems stay one block (the serial path). Depends on nothing else,
-// so the results are the same on every run.
-inline constexpr std::int64_t band_block_rows = 256;
+// systems of a few thousand rows stay one block (the serial path): blocks
+// do three to four times the arithmetic of the serial sweep, which only a
+// long band repays. Depends on nothing else, so the results are the same on
+// every run.
+inline constexpr std::int64_t band_block_rows = 2048;
 
 inline band_partition band_blocks(std::int64_t size, std::int64_t ny) {
   constexpr std::int64_t work_items = 8192;
