@@ -262,6 +262,46 @@ sycl::event submit_batches(sycl::queue& queue, sycl::event last, const scratch_b
   return last;
 }
 
+// Each function's fit by blocks once its band is factored into `band`
+// (matrix() gives the band inside the kernels, where its tables may be read),
+// batch after batch (they share the scratch: per function its solution,
+// then its products g, fit_doubles in all): the right side's rows
+// (right_side(y, r) for the function's values y) solved block by block,
+// the separators, the blocks finished, then its cells in runs of
+// penalised_cells_per_run (write_run(solution, j, run)). The kernels'
+// names come as the first four template arguments.
+template <typename SolveName, typename SeparatorName, typename FinishName, typename CellName, function_hint FuncHint,
+          typename T, typename Matrix, typename RightSide, typename WriteRun>
+sycl::event submit_blocked_fits(sycl::queue& queue, sycl::event last, const smoothing_tables& t,
+                                const construct_args<T>& a, const partitioned_band& band, Matrix matrix,
+                                const scratch_batches& fits, double* work, std::int64_t fit_doubles,
+                                RightSide right_side, WriteRun write_run) {
+  const band_partition parts = band.partition();
+  const std::int64_t blocks = parts.blocks;
+  const std::int64_t runs = penalised_cell_runs(t.sites());
+  for (std::int64_t batch = 0; batch < fits.count(); ++batch) {
+    const std::int64_t first = fits.first(batch), count = fits.size(batch);
+    last = submit_range<SolveName>(queue, last, count * blocks, [=](std::int64_t g) {
+      if (!t.factored()) return;
+      const std::int64_t i = g / blocks, b = g % blocks;
+      double* x = work + i * fit_doubles;
+      const auto y = smoothing_values_of<FuncHint>(a, first + i);
+      for (std::int64_t r = parts.first(b); r < parts.first(b + 1); ++r) x[r] = right_side(y, r);
+      band.solve_block(matrix(), x, x + parts.size, b);
+    });
+    last = submit_range<SeparatorName>(queue, last, count, [=](std::int64_t i) {
+      if (t.factored()) band.solve_separators(work + i * fit_doubles, work + i * fit_doubles + parts.size);
+    });
+    last = submit_range<FinishName>(queue, last, count * blocks, [=](std::int64_t g) {
+      if (t.factored()) band.finish_block(work + (g / blocks) * fit_doubles, g % blocks);
+    });
+    last = submit_range<CellName>(queue, last, count * runs, [=](std::int64_t g) {
+      if (t.factored()) write_run(work + (g / runs) * fit_doubles, first + g / runs, g % runs);
+    });
+  }
+  return last;
+}
+
 // The lambdas chosen by blocks after `last`: the coarse grid's factors,
 // traces and scores, then every function's walk in lock step, a fixed chain
 // of gcv_walk_scores steps (a function whose walk is done skips its work),
@@ -573,39 +613,17 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
         if (t.sound() && band.factor_separators(m, 0.0)) t.summary()[smoothing_tables::factored_slot] = 1.0;
       });
     });
-    const std::int64_t blocks = natural_parts.blocks;
-    const std::int64_t runs = penalised_cell_runs(n);
-    for (std::int64_t batch = 0; batch < fits.count(); ++batch) {
-      const std::int64_t first = fits.first(batch), count = fits.size(batch);
-      last = submit_range<natural_block_solve_kernel<T, PartHint, FuncHint>>(
-          queue, last, count * blocks, [=](std::int64_t g) {
-            if (!t.factored()) return;
-            const std::int64_t i = g / blocks, b = g % blocks;
-            double* x = work + i * fit_doubles;
-            const auto y = smoothing_values_of<FuncHint>(a, first + i);
-            for (std::int64_t r = natural_parts.first(b); r < natural_parts.first(b + 1); ++r) {
-              x[r] = m.right_side(y, r);
-            }
-            band.solve_block(m, x, x + n, b);
-          });
-      last = submit_range<natural_separator_solve_kernel<T, PartHint, FuncHint>>(
-          queue, last, count, [=](std::int64_t i) {
-            if (t.factored()) band.solve_separators(work + i * fit_doubles, work + i * fit_doubles + n);
-          });
-      last = submit_range<natural_block_finish_kernel<T, PartHint, FuncHint>>(
-          queue, last, count * blocks, [=](std::int64_t g) {
-            if (t.factored()) band.finish_block(work + (g / blocks) * fit_doubles, g % blocks);
-          });
-      last = submit_range<natural_cell_kernel<T, PartHint, FuncHint>>(
-          queue, last, count * runs, [=](std::int64_t g) {
-            if (!t.factored()) return;
-            const std::int64_t i = g / runs, r = g % runs, j = first + i;
-            const std::int64_t from = r * penalised_cells_per_run;
-            const std::int64_t to = std::min(from + penalised_cells_per_run, n - 1);
-            m.write_cells(smoothing_values_of<FuncHint>(a, j), work + i * fit_doubles, *a.coeffs + j * a.cells() * 4,
-                          from, to);
-          });
-    }
+    last = submit_blocked_fits<natural_block_solve_kernel<T, PartHint, FuncHint>,
+                               natural_separator_solve_kernel<T, PartHint, FuncHint>,
+                               natural_block_finish_kernel<T, PartHint, FuncHint>,
+                               natural_cell_kernel<T, PartHint, FuncHint>, FuncHint>(
+        queue, last, t, a, band, [=] { return m; }, fits, work, fit_doubles,
+        [=](const auto& y, std::int64_t r) { return m.right_side(y, r); },
+        [=](const double* x, std::int64_t j, std::int64_t run) {
+          const std::int64_t from = run * penalised_cells_per_run;
+          const std::int64_t to = std::min(from + penalised_cells_per_run, n - 1);
+          m.write_cells(smoothing_values_of<FuncHint>(a, j), x, *a.coeffs + j * a.cells() * 4, from, to);
+        });
   } else if (ny > 0 && natural) {
     const natural_limit limit{t, shared};
     last = queue.submit([&](sycl::handler& cgh) {
@@ -639,37 +657,13 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
         }
       });
     });
-    // Per function: its coefficients, then its g, in the batch's scratch.
-    const std::int64_t blocks = parts.blocks;
-    const std::int64_t runs = penalised_cell_runs(n);
-    for (std::int64_t batch = 0; batch < fits.count(); ++batch) {
-      const std::int64_t first = fits.first(batch), count = fits.size(batch);
-      last = submit_range<smoothing_block_solve_kernel<T, PartHint, FuncHint>>(
-          queue, last, count * blocks, [=](std::int64_t g) {
-            if (!t.factored()) return;
-            const std::int64_t i = g / blocks, b = g % blocks;
-            double* x = work + i * fit_doubles;
-            const auto y = smoothing_values_of<FuncHint>(a, first + i);
-            for (std::int64_t r = parts.first(b); r < parts.first(b + 1); ++r) x[r] = penalised_right_side(t, y, r);
-            band.solve_block(penalised_matrix_of(t, lambda_x), x, x + size, b);
-          });
-      last = submit_range<smoothing_separator_solve_kernel<T, PartHint, FuncHint>>(
-          queue, last, count, [=](std::int64_t i) {
-            if (!t.factored()) return;
-            band.solve_separators(work + i * fit_doubles, work + i * fit_doubles + size);
-          });
-      last = submit_range<smoothing_block_finish_kernel<T, PartHint, FuncHint>>(
-          queue, last, count * blocks, [=](std::int64_t g) {
-            if (!t.factored()) return;
-            band.finish_block(work + (g / blocks) * fit_doubles, g % blocks);
-          });
-      last = submit_range<smoothing_cell_kernel<T, PartHint, FuncHint>>(
-          queue, last, count * runs, [=](std::int64_t g) {
-            if (!t.factored()) return;
-            const std::int64_t i = g / runs;
-            write_penalised_cells(t, work + i * fit_doubles, a, first + i, g % runs);
-          });
-    }
+    last = submit_blocked_fits<smoothing_block_solve_kernel<T, PartHint, FuncHint>,
+                               smoothing_separator_solve_kernel<T, PartHint, FuncHint>,
+                               smoothing_block_finish_kernel<T, PartHint, FuncHint>,
+                               smoothing_cell_kernel<T, PartHint, FuncHint>, FuncHint>(
+        queue, last, t, a, band, [=] { return penalised_matrix_of(t, lambda_x); }, fits, work, fit_doubles,
+        [=](const auto& y, std::int64_t r) { return penalised_right_side(t, y, r); },
+        [=](const double* x, std::int64_t j, std::int64_t run) { write_penalised_cells(t, x, a, j, run); });
   } else if (ny > 0 && !choose) {
     const double lambda_x = static_cast<double>(lambda);
     last = queue.submit([&](sycl::handler& cgh) {
