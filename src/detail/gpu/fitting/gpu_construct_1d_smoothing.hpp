@@ -262,6 +262,22 @@ sycl::event submit_batches(sycl::queue& queue, sycl::event last, const scratch_b
   return last;
 }
 
+// After `last`: fitting_bad_lambda in *fault when some function's chosen
+// lambda could not be factored (failures[j] != 0).
+template <typename KernelName>
+sycl::event submit_gcv_faults(sycl::queue& queue, sycl::event last, const smoothing_tables& t,
+                              const std::int32_t* failures, std::int64_t ny, std::int32_t* fault) {
+  return queue.submit([&](sycl::handler& cgh) {
+    cgh.depends_on(last);
+    cgh.single_task<KernelName>([=]() {
+      if (!t.sound()) return;
+      std::int32_t failed = 0;
+      for (std::int64_t j = 0; j < ny; ++j) failed |= failures[j];
+      if (failed != 0) *fault |= static_cast<std::int32_t>(fitting_bad_lambda);
+    });
+  });
+}
+
 // Each function's fit by blocks once its band is factored into `band`
 // (matrix() gives the band inside the kernels, where its tables may be read),
 // batch after batch (they share the scratch: per function its solution,
@@ -450,15 +466,7 @@ sycl::event submit_blocked_gcv(sycl::queue& queue, sycl::event last, const smoot
           if (factored) write_penalised_cells(t, fit_at(walk_fits, i).x(), a, j, u % runs);
         });
   }
-  return queue.submit([&](sycl::handler& cgh) {
-    cgh.depends_on(last);
-    cgh.single_task<gcv_fault_kernel<T, PartHint, FuncHint>>([=]() {
-      if (!t.sound()) return;
-      std::int32_t failed = 0;
-      for (std::int64_t j = 0; j < ny; ++j) failed |= failures[j];
-      if (failed != 0) *fault |= static_cast<std::int32_t>(fitting_bad_lambda);
-    });
-  });
+  return submit_gcv_faults<gcv_fault_kernel<T, PartHint, FuncHint>>(queue, last, t, failures, ny, fault);
 }
 
 // Device doubles, or host_bad_alloc before anything is submitted.
@@ -724,15 +732,7 @@ sycl::event gpu_construct_1d_smoothing(sycl::queue& queue, const construct_args<
           const std::int64_t j = first + i;
           failures[j] = write_cross_validated_fit<FuncHint>(t, scores, a, j, rows, rows + factor_size, chosen) ? 0 : 1;
         });
-    last = queue.submit([&](sycl::handler& cgh) {
-      cgh.depends_on(last);
-      cgh.single_task<gcv_fault_kernel<T, PartHint, FuncHint>>([=]() {
-        if (!t.sound()) return;
-        std::int32_t failed = 0;
-        for (std::int64_t j = 0; j < ny; ++j) failed |= failures[j];
-        if (failed != 0) *fault |= static_cast<std::int32_t>(fitting_bad_lambda);
-      });
-    });
+    last = submit_gcv_faults<gcv_fault_kernel<T, PartHint, FuncHint>>(queue, last, t, failures, ny, fault);
   }
 
   kept.keep(tables_owner, last);
