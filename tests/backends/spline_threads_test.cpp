@@ -7,9 +7,11 @@
 #include <dlfcn.h>
 
 #include <chrono>
+#include <cmath>
 #include <future>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "backends/tracking_kernels.h"
 #include "detail/host_task.hpp"
@@ -132,6 +134,35 @@ TEST_F(CpuTask, EvaluationsSubmittedWhileTheirConstructionRuns) {
   }
   for (int i = 0; i < evaluations; ++i)
     EXPECT_EQ(std::vector<double>(out.get() + 3 * i, out.get() + 3 * i + 3), d.expected);
+}
+
+// The first evaluations of a long partition, released together: each may
+// find no search table yet and build one through the threader; one is kept,
+// the others are freed, and every result is right.
+TEST_F(CpuTask, FirstEvaluationsOfALongPartitionTogether) {
+  constexpr std::int64_t nx = 50000, nsites = 2000;
+  constexpr int evaluations = 6;
+  std::vector<double> xs(nx), ys(nx), ss(nsites);
+  for (std::int64_t i = 0; i < nx; ++i) {
+    xs[i] = double(i) + 0.25 * double(i % 3);  // uneven, increasing
+    ys[i] = 3 * xs[i] - 2;
+  }
+  for (std::int64_t k = 0; k < nsites; ++k) ss[k] = std::fmod(37.123 * double(k), xs[nx - 1]);
+  usm_array<double> x(cq.q, xs), y(cq.q, ys), sites(cq.q, ss), c(cq.q, 2 * (nx - 1)),
+      out(cq.q, nsites * evaluations);
+  {
+    df::spline<double, linear, 1> s(cq.q, 1, false);
+    s.set_partitions(x.get(), nx).set_function_values(y.get()).set_coefficients(c.get());
+    const sycl::event built = s.construct();
+    std::promise<void> open;
+    const sycl::event held = gate(cq.q, open.get_future().share());
+    for (int i = 0; i < evaluations; ++i) df::interpolate(s, sites.get(), nsites, out.get() + nsites * i, {built, held});
+    open.set_value();
+    cq.q.wait_and_throw();
+  }
+  for (int i = 0; i < evaluations; ++i)
+    for (std::int64_t k = 0; k < nsites; ++k)
+      ASSERT_NEAR(out[std::size_t(nsites * i + k)], 3 * ss[k] - 2, 1e-9 * nx) << "evaluation " << i << ", site " << k;
 }
 
 // Two threads evaluate one constructed spline through the caller's queue,

@@ -127,7 +127,7 @@ std::int32_t construct_least_squares(qrx_df_task* task, const T* x, const T* y, 
   if (!product_fits(ndata, ny, sizeof(T))) return QRX_DF_STATUS_BAD_NY;
   if (ny > 0 && ndata > 0 && y == nullptr) return QRX_DF_STATUS_NO_FUNCTIONS;
   cell_locator<T> locator;
-  if (!locator.attach(task)) return QRX_DF_STATUS_BAD_ALLOC;
+  if (!locator.attach(task, threader)) return QRX_DF_STATUS_BAD_ALLOC;
   if (const std::int32_t status = check_data(x, weights, ndata, locator.a, locator.b, threader);
       status != QRX_DF_STATUS_OK) {
     return status;

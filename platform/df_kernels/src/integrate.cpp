@@ -161,7 +161,7 @@ std::int32_t integral_table(qrx_df_task* task, T* table, const qrx_df_threader_b
   if (task->ny > 0 && table == nullptr) return QRX_DF_STATUS_NO_TABLE;
   if (!product_fits(2, task->nx, task->ny, sizeof(T))) return QRX_DF_STATUS_BAD_NY;
   cell_locator<T> loc;
-  if (!loc.attach(task)) return QRX_DF_STATUS_BAD_ALLOC;
+  if (!loc.attach(task, threader)) return QRX_DF_STATUS_BAD_ALLOC;
   return build_integral_table(loc, reinterpret_cast<T* const*>(task->coeffs), task->ny, task->order, table, threader);
 }
 
@@ -232,7 +232,7 @@ std::int32_t integrate(const integrate_options& run, qrx_df_task* task, const T*
   if (results == nullptr) return QRX_DF_STATUS_NO_RESULTS;
   if (table == nullptr) return QRX_DF_STATUS_NO_TABLE;
   cell_locator<T> loc;
-  if (!loc.attach(task)) return QRX_DF_STATUS_BAD_ALLOC;
+  if (!loc.attach(task, threader)) return QRX_DF_STATUS_BAD_ALLOC;
 
   const std::int64_t nx = task->nx;
   const std::int64_t order = task->order;

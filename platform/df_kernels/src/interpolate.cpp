@@ -416,14 +416,15 @@ std::int32_t run_call(const run_options& run, const qrx_df_task* task, const sit
 
 // The partition and the sites of a call.
 template <typename T>
-site_source<T> source_of(const qrx_df_task* task, std::int64_t nsites, const T* sites, std::int64_t site_hint) {
+site_source<T> source_of(const qrx_df_task* task, std::int64_t nsites, const T* sites, std::int64_t site_hint,
+                         const qrx_df_threader_block* threader) {
   site_source<T> src;
   src.nx = task->nx;
   const auto* x = static_cast<const T*>(task->partition);
   if (task->partition_hint == QRX_DF_PARTITION_UNIFORM) {
     src.uniform = uniform_partition<T>(x[0], x[1], task->nx);
   } else {
-    src.table = partition_table<T>(task, nullptr);
+    src.table = partition_table<T>(task, threader);
   }
   src.sites = sites;
   if (site_hint == QRX_DF_SITES_UNIFORM) {
@@ -483,7 +484,7 @@ std::int32_t interpolate(const run_options& run, qrx_df_task* task, std::int64_t
   }
   if (nsites == 0 || (out.mask == 0 && !cells_out)) return QRX_DF_STATUS_OK;  // nothing to write
 
-  site_source<T> src = source_of(task, nsites, sites, site_hint);
+  site_source<T> src = source_of(task, nsites, sites, site_hint, threader);
   if (task->partition_hint != QRX_DF_PARTITION_UNIFORM && src.table == nullptr) return QRX_DF_STATUS_BAD_ALLOC;
   src.cells_in = from_cells ? cells : nullptr;
   src.cells_out = cells_out ? cells : nullptr;
@@ -500,7 +501,7 @@ std::int32_t search(qrx_df_task* task, std::int64_t method, std::int64_t nsites,
   }
   if (nsites > 0 && cells == nullptr) return QRX_DF_STATUS_NO_CELLS;
   if (nsites == 0) return QRX_DF_STATUS_OK;
-  site_source<T> src = source_of(task, nsites, sites, site_hint);
+  site_source<T> src = source_of(task, nsites, sites, site_hint, threader);
   if (task->partition_hint != QRX_DF_PARTITION_UNIFORM && src.table == nullptr) return QRX_DF_STATUS_BAD_ALLOC;
   src.cells_out = cells;
   return run_call(run_options{}, task, src, nsites, result_target<T>{}, site_hint, false, threader);

@@ -30,7 +30,7 @@ std::int32_t range_tree(qrx_df_task* task, T* tree, const qrx_df_threader_block*
   if (task->ny > 0 && tree == nullptr) return QRX_DF_STATUS_NO_TABLE;
   if (!product_fits(4, qrx_df_range_tree_leaves(task->nx), task->ny, sizeof(T))) return QRX_DF_STATUS_BAD_NY;
   cell_locator<T> loc;
-  if (!loc.attach(task)) return QRX_DF_STATUS_BAD_ALLOC;
+  if (!loc.attach(task, threader)) return QRX_DF_STATUS_BAD_ALLOC;
   return build_range_tree(loc, reinterpret_cast<T* const*>(task->coeffs), task->ny, task->order, tree, threader);
 }
 
@@ -175,7 +175,7 @@ std::int32_t solve(qrx_df_task* task, const T* tree, std::int64_t n, const T* y,
   if (counts == nullptr || (max_roots > 0 && roots == nullptr)) return QRX_DF_STATUS_NO_RESULTS;
   if (tree == nullptr) return QRX_DF_STATUS_NO_TABLE;
   cell_locator<T> loc;
-  if (!loc.attach(task)) return QRX_DF_STATUS_BAD_ALLOC;
+  if (!loc.attach(task, threader)) return QRX_DF_STATUS_BAD_ALLOC;
 
   const std::int64_t leaves = qrx_df_range_tree_leaves(task->nx);
   T* const* coeffs = reinterpret_cast<T* const*>(task->coeffs);

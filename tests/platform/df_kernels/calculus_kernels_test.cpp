@@ -292,7 +292,7 @@ TYPED_TEST(CalculusKernels, MonotoneInverseVariantsAgree) {
     std::vector<T> tree(std::size_t(qrx_df_range_tree_size(nx, 2)));
     ASSERT_EQ(k::tree(t.task, tree.data(), nullptr), 0);
     qrx_df::cell_locator<T> loc;
-    ASSERT_TRUE(loc.attach(t.task));
+    ASSERT_TRUE(loc.attach(t.task, nullptr));
     std::mt19937 rng(4);
     std::uniform_real_distribution<double> u(-10.0, 3000.0);
     std::vector<T> levels(std::size_t(5 * chunk + 7));

@@ -21,8 +21,9 @@ struct cell_locator {
   T a = 0;
   T b = 0;
 
-  // False when the search table of a listed partition cannot be built.
-  bool attach(const qrx_df_task* task) {
+  // False when the search table of a listed partition cannot be built; the
+  // threader builds it when it does not exist yet.
+  bool attach(const qrx_df_task* task, const qrx_df_threader_block* threader) {
     nx = task->nx;
     const auto* x = static_cast<const T*>(task->partition);
     uniform = task->partition_hint == QRX_DF_PARTITION_UNIFORM;
@@ -32,7 +33,7 @@ struct cell_locator {
       b = x[1];
       return true;
     }
-    table = partition_table<T>(task, nullptr);
+    table = partition_table<T>(task, threader);
     if (table == nullptr) return false;
     a = table->xp[0];
     b = table->xp[nx - 1];

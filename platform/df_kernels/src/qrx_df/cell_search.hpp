@@ -119,7 +119,6 @@ struct search_table {
   std::int64_t* first; // nbuckets entries
   T* xp;               // nx breakpoints, xp[-1] and span + 1 entries after them are sentinels
   void* storage;
-  bool sound;          // the breakpoints are finite and strictly increasing
 
   std::int64_t bucket(T x) const {
     const T last = static_cast<T>(nbuckets - 1);
@@ -205,12 +204,11 @@ std::int64_t fullest_bucket(const search_table<T>* table) {
 // breakpoint to the next, so first[b] is the index of the first breakpoint
 // in bucket b or later: each range of breakpoints writes the entries of the
 // buckets it steps past, independently of the others. The same pass copies
-// the breakpoints, checks their order and measures the buckets it sees from
-// start to end; a bucket that spans the edge of a range is measured from
-// the finished entries afterwards. Where a bucket decreases (a partition
-// that is not increasing, or NaN), the counts, the copy and the check are
-// made again serially. Either way the table is the same as the serial
-// count's.
+// the breakpoints and measures the buckets it sees from start to end; a
+// bucket that spans the edge of a range is measured from the finished
+// entries afterwards. Where a bucket decreases (a partition that is not
+// increasing, or NaN), the counts and the copy are made again serially.
+// Either way the table is the same as the serial count's.
 template <typename T>
 search_table<T>* make_search_table(const T* x, std::int64_t nx, const qrx_df_threader_block* threader = nullptr) {
   auto* table = static_cast<search_table<T>*>(std::calloc(1, sizeof(search_table<T>)));
@@ -237,7 +235,6 @@ search_table<T>* make_search_table(const T* x, std::int64_t nx, const qrx_df_thr
   const std::int64_t units = (nx + table_chunk - 1) / table_chunk;
 
   std::atomic<bool> decreasing{false};
-  std::atomic<bool> out_of_order{false};
   std::atomic<std::int64_t> most{0};
   auto pass = [&](std::int64_t begin, std::int64_t end) {
     for (std::int64_t u = begin; u < end && !decreasing.load(std::memory_order_relaxed); ++u) {
@@ -246,13 +243,9 @@ search_table<T>* make_search_table(const T* x, std::int64_t nx, const qrx_df_thr
       std::int64_t previous = i0 == 0 ? -1 : table->bucket(x[i0 - 1]);
       std::int64_t start = i0 == 0 ? 0 : -1;  // where the current bucket began; -1: in an earlier range
       std::int64_t m = 0;
-      T before = i0 == 0 ? -std::numeric_limits<T>::infinity() : x[i0 - 1];
-      bool increasing = true;
       for (std::int64_t i = i0; i < i1; ++i) {
         const T v = x[i];
         copy[i] = v;
-        increasing &= before < v;
-        before = v;
         const std::int64_t b = table->bucket(v);
         if (b < previous || v != v) {
           decreasing.store(true, std::memory_order_relaxed);
@@ -268,7 +261,6 @@ search_table<T>* make_search_table(const T* x, std::int64_t nx, const qrx_df_thr
         if (start >= 0) m = std::max(m, nx - start);
         for (std::int64_t q = previous + 1; q < nx; ++q) first[q] = nx;
       }
-      if (!increasing) out_of_order.store(true, std::memory_order_relaxed);
       std::int64_t seen = most.load(std::memory_order_relaxed);
       while (m > seen && !most.compare_exchange_weak(seen, m, std::memory_order_relaxed)) {
       }
@@ -284,10 +276,7 @@ search_table<T>* make_search_table(const T* x, std::int64_t nx, const qrx_df_thr
   } else {
     count_buckets(table, x);
     fullest = fullest_bucket(table);
-    bool increasing = true;
     for (std::int64_t i = 0; i < nx; ++i) copy[i] = x[i];
-    for (std::int64_t i = 1; i < nx; ++i) increasing &= x[i - 1] < x[i];
-    out_of_order.store(!increasing);
   }
   std::int64_t span = 1;
   int steps = 0;
@@ -306,7 +295,6 @@ search_table<T>* make_search_table(const T* x, std::int64_t nx, const qrx_df_thr
   table->storage = grown;
   table->xp = grown + 1;
   grown[0] = -std::numeric_limits<T>::infinity();
-  table->sound = !out_of_order.load() && std::isfinite(x[0]) && std::isfinite(x[nx - 1]);
   for (std::int64_t i = nx; i < entries - 1; ++i) table->xp[i] = std::numeric_limits<T>::infinity();
   return table;
 }

@@ -13,7 +13,6 @@
 #include "qrx_df/isa.hpp"
 #include "qrx_df_kernels/df_kernels.h"
 #include "qrx_df/partition_check.hpp"
-#include "qrx_df/partition_table.hpp"
 #include "qrx_df/task_record.hpp"
 #include "qrx_df/value_select.hpp"
 
@@ -178,8 +177,8 @@ std::int32_t check_periodic(const construct_setup<T>& s, const qrx_df_threader_b
 }
 
 // Checks shared by the construction kernels that compute, the partition's
-// order included. The partition's search table is built here, through the
-// threader, for the evaluations that follow.
+// order included (through the threader). The partition's search table is
+// left to the first search.
 template <typename T>
 std::int32_t check_construct(const qrx_df_task* task, std::int64_t format, std::int64_t method,
                              const qrx_df_threader_block* threader) {

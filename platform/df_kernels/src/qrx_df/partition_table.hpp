@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <new>
 
 #include "qrx_df/cell_search.hpp"
@@ -10,15 +9,15 @@
 
 namespace qrx_df {
 
-// The cell-search table of a task's listed partition, built once, by the
-// first kernel that needs it. A construction kernel builds it through its
-// threader: nothing else uses a task while its coefficients are computed.
-// An interpolation or search of a task that was never constructed (its
-// coefficients supplied) builds it on the calling thread, under the lock,
-// since several may run on the task at once; the threader is not run under
-// the lock, whose waiters could be the threader's own threads.
+// The cell-search table of a task's listed partition, built by the first
+// search that needs it, through that call's threader: a construction only
+// checks the partition, so a spline that is constructed and never searched
+// never pays for the index. Searches of one task may run at once; each that
+// finds no table builds one, the first to publish wins and the others free
+// theirs. No lock is held while the threader runs: a thread waiting in the
+// threader may pick up another search of the same task, which must not
+// block on it.
 struct table_holder {
-  std::mutex lock;
   std::atomic<void*> table{nullptr};
 };
 
@@ -36,14 +35,15 @@ void delete_table_holder(void* holder) {
 template <typename T>
 const search_table<T>* partition_table(const qrx_df_task* task, const qrx_df_threader_block* threader) {
   auto* holder = static_cast<table_holder*>(task->search_table);
-  if (void* built = holder->table.load(std::memory_order_acquire)) return static_cast<const search_table<T>*>(built);
-  std::lock_guard<std::mutex> guard(holder->lock);
-  void* built = holder->table.load(std::memory_order_relaxed);
-  if (built == nullptr) {
-    built = make_search_table(static_cast<const T*>(task->partition), task->nx, threader);
-    holder->table.store(built, std::memory_order_release);
+  void* published = holder->table.load(std::memory_order_acquire);
+  if (published != nullptr) return static_cast<const search_table<T>*>(published);
+  search_table<T>* mine = make_search_table(static_cast<const T*>(task->partition), task->nx, threader);
+  if (mine == nullptr) return nullptr;
+  if (holder->table.compare_exchange_strong(published, mine, std::memory_order_acq_rel, std::memory_order_acquire)) {
+    return mine;
   }
-  return static_cast<const search_table<T>*>(built);
+  free_search_table(mine);  // another search published first
+  return static_cast<const search_table<T>*>(published);
 }
 
 }  // namespace qrx_df
