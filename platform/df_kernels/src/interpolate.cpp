@@ -377,10 +377,9 @@ std::int32_t run_call(const run_options& run, const site_source<T>& src, std::in
   const isa target = run.target;
   const std::int64_t span = src.table != nullptr ? src.table->span : -1;
   const locate_fn<T, Index> locate_block = choose_locate<T, Index>(target, p, span, s, given_cells);
-  // One function's results past the caches are streamed. Many functions'
-  // are not: on two threads (AVX-512, 1000 functions, 10^5 sites, orders
-  // 0-2) streaming their blocks took 10-35% longer in every result layout.
-  const bool stream = out.bytes >= run.stream_results_from && out.ny == 1;
+  // Results past the caches are streamed, many functions' from a larger
+  // size than one function's.
+  const bool stream = out.bytes >= (out.ny == 1 ? run.stream_results_from : run.stream_many_results_from);
   // Many functions in a site-major layout go by tiles, functions as lanes.
   const bool tiles = out.mask != 0 && out.site_major && out.ny > 1;
   const evaluate_fn<T, Index> evaluate =

@@ -101,9 +101,11 @@ TYPED_TEST(KernelVariants, EveryVariantEqualsThePlainLoops) {
   std::vector<qrx_df::run_options> runs;
   for (qrx_df::isa v : {qrx_df::isa::baseline, qrx_df::isa::avx2, qrx_df::isa::avx512}) {
     if (!qrx_df::isa_supported(v)) continue;
-    runs.push_back({v, std::numeric_limits<std::int64_t>::max()});
-    runs.push_back({v, 0});
-    runs.push_back({v, 0, 1000, 3000});
+    const std::int64_t never = std::numeric_limits<std::int64_t>::max();
+    runs.push_back({v, never});
+    runs.push_back({v, 0, 8192, std::int64_t{256} << 10, 0});
+    runs.push_back({v, 0, 1000, 3000, never});
+    runs.push_back({v, 0, 1000, 3000, 0});
   }
   const std::int64_t layouts[] = {QRX_DF_RESULTS_FUNCS_SITES_DERS, QRX_DF_RESULTS_FUNCS_DERS_SITES,
                                   QRX_DF_RESULTS_SITES_FUNCS_DERS, QRX_DF_RESULTS_SITES_DERS_FUNCS};
@@ -189,7 +191,8 @@ TYPED_TEST(KernelVariants, EveryVariantEqualsThePlainLoops) {
               for (const qrx_df::run_options& run : runs) {
                 SCOPED_TRACE(::testing::Message()
                              << "variant " << static_cast<int>(run.target) << " streamed from "
-                             << run.stream_results_from << " order " << order << " uniform " << uniform << " ny "
+                             << run.stream_results_from << " (many functions " << run.stream_many_results_from
+                             << ") block " << run.function_block << " order " << order << " uniform " << uniform << " ny "
                              << ny << " sites " << hint << " mask " << mask << " layout " << layout);
                 std::vector<T> results(static_cast<std::size_t>(ny * n * k), unwritten);
                 std::vector<std::int64_t> cells(static_cast<std::size_t>(n), -1);
