@@ -16,10 +16,15 @@ endif()
 # suppressions of the uninstrumented system TBB's internals (tests/tsan.supp)
 # and stops at the first report that remains; impossible allocations, which
 # several suites make on purpose to check that they fail with a status or an
-# exception, come back as null as they would without the sanitizer. Options
-# already in the environment, or added by a suite, come after and prevail.
+# exception, come back as null as they would without the sanitizer. The
+# suppressions often match the earlier of a report's two accesses (TBB's
+# workers counting down a loop's wait node on the caller's stack, which the
+# caller's later frames reuse), so ThreadSanitizer keeps the longest history
+# of accesses it can: with the default one it may no longer name that access,
+# and the report would stand. Options already in the environment, or added by
+# a suite, come after and prevail.
 if(QRX_SANITIZE STREQUAL "thread")
-  set(_qrx_tsan_options "suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp:halt_on_error=1:allocator_may_return_null=1")
+  set(_qrx_tsan_options "suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp:halt_on_error=1:allocator_may_return_null=1:history_size=7")
   file(WRITE ${PROJECT_BINARY_DIR}/qrx_sanitizer_environment.cmake
        "set(ENV{TSAN_OPTIONS} \"${_qrx_tsan_options}:\$ENV{TSAN_OPTIONS}\")\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${PROJECT_BINARY_DIR}/qrx_sanitizer_environment.cmake)
